@@ -1,0 +1,125 @@
+// A model of the camera behind its UVC extension unit: 64 KB NOR flash,
+// registers, both command layouts, the probe, restart with device events,
+// and fault knobs. Used by tests, by --simulate and by the virtual camera.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "camera/ks_property.h"
+
+namespace veltrane {
+
+inline constexpr std::size_t kSimFlashSize = 65536;
+using SimFlash = std::array<std::uint8_t, kSimFlashSize>;
+
+// HRESULT_FROM_WIN32(ERROR_NOT_FOUND): what kernel streaming answers for a
+// property set the unit does not know.
+inline constexpr HResult kESetNotFound = static_cast<HResult>(0x80070490u);
+// HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER): bad length or selector.
+inline constexpr HResult kEInvalidParameter = static_cast<HResult>(0x80070057u);
+
+enum class SimPropertySet { kConfigured, kFallback, kNone };
+
+struct SimKnobs {
+  bool extended = true;
+  SimPropertySet answers = SimPropertySet::kConfigured;
+  // The set the camera calls "configured" (default XUGUID).
+  Guid configured_set{0xF679EF5B, 0x54DF, 0x4BFC, {0xB8, 0xCB, 0xCA, 0x7E, 0x89, 0xA5, 0x23, 0x3F}};
+  // Written into the default flash at 0xB000 (the running version comes from
+  // the flash at boot) and at 0xFFEC/0xFFED.
+  std::uint32_t version = 0x090C0301;
+  std::uint8_t release_low = 0x05;
+  std::uint8_t release_high = 0x31;
+  std::uint8_t chip_id = 11;
+  // What register 0x34E3 reads back after the write.
+  std::uint8_t culling = 3;
+  std::uint16_t vendor_id = 0x3F2A;
+  std::uint16_t product_id = 0x0A51;
+  // Faults, counted from 1 over all transfers; 0 is off.
+  std::uint32_t fail_at = 0;    // that transfer fails
+  std::uint32_t unplug_at = 0;  // that transfer and all later fail; the camera is gone
+  std::uint32_t drop_at = 0;    // that transfer is acknowledged but not acted on
+  // Device events a restart produces: removals then arrivals.
+  unsigned restart_removals = 2;
+  unsigned restart_arrivals = 2;
+  // Keep every transfer in Log(); the fault sweep turns this off.
+  bool record_log = true;
+};
+
+struct TransferRecord {
+  std::uint32_t number = 0;  // from 1
+  bool is_set = false;
+  Guid set;
+  std::uint32_t id = 0;
+  std::uint32_t length = 0;
+  HResult result = 0;
+  // SET: what was sent; GET: what was received (empty when it failed).
+  std::vector<std::uint8_t> data;
+};
+
+// "<n> <SET|GET> set=<{GUID}> id=<id> len=<len> rc=0x<8 hex> data=<HEX>"
+std::string FormatTraceLine(const TransferRecord& record);
+
+class SimCamera : public KsControl {
+ public:
+  explicit SimCamera(const SimKnobs& knobs = {});
+
+  HResult KsProperty(const KspNode& property, void* data, std::uint32_t length) override;
+
+  // The older firmware the default camera carries: the image with the
+  // camera's own 0xB010-0xB0FF area and 0xFF00 string, the knobs' version and
+  // release bytes, and balanced checksums.
+  static SimFlash DefaultFlash(const SimKnobs& knobs);
+
+  SimFlash& Flash() { return flash_; }
+  const SimFlash& Flash() const { return flash_; }
+  // Loads the flash from a file of exactly 65,536 bytes (false otherwise) and
+  // reboots from it.
+  bool LoadFlash(const std::string& path);
+  bool SaveFlash(const std::string& path) const;
+
+  SimKnobs& Knobs() { return knobs_; }
+  std::uint32_t RunningVersion() const { return running_version_; }
+  bool Plugged() const { return plugged_; }
+  unsigned Restarts() const { return restarts_; }
+  std::uint32_t TransferCount() const { return transfer_count_; }
+  const std::vector<TransferRecord>& Log() const { return log_; }
+  // Called for every transfer (for the --trace file).
+  std::function<void(const TransferRecord&)> on_transfer;
+
+  // Device events (0x8004 removal complete, 0x8000 arrival) not yet taken.
+  std::vector<unsigned> TakeDeviceEvents();
+  bool HasDeviceEvents() const { return !events_.empty(); }
+
+  // Boots from the flash: the running version is the word at 0xB000.
+  void Boot();
+
+ private:
+  HResult Handle(std::uint32_t selector, bool is_set, std::uint8_t* data, std::uint32_t length,
+                 bool act);
+  void Restart();
+
+  SimKnobs knobs_;
+  SimFlash flash_{};
+  std::uint32_t running_version_ = 0;
+  bool plugged_ = true;
+  unsigned restarts_ = 0;
+  std::uint32_t transfer_count_ = 0;
+  std::vector<TransferRecord> log_;
+  std::deque<unsigned> events_;
+  // Register space reached by the byte operations.
+  std::array<std::uint8_t, 65536> registers_{};
+  std::uint16_t byte_address_ = 0;
+  std::uint16_t block_address_ = 0;
+  std::uint16_t basic_flash_address_ = 0;
+  bool loading_mode_ = false;
+  std::uint32_t load_pointer_ = 0;
+};
+
+}  // namespace veltrane

@@ -1,0 +1,68 @@
+// The carried 64 KB firmware image: its layout, version word and checksum
+// blocks. The program patches its in-memory copy only.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace veltrane {
+
+inline constexpr std::size_t kImageSize = 65536;
+
+namespace image {
+inline constexpr std::uint32_t kIspCodeOffset = 0x0016;
+inline constexpr std::uint32_t kVersionOffset = 0xB000;
+inline constexpr std::uint32_t kCameraAreaBegin = 0xB010;  // inclusive
+inline constexpr std::uint32_t kCameraAreaEnd = 0xB100;    // exclusive
+inline constexpr std::uint32_t kStringAreaOffset = 0xFF00;
+inline constexpr std::uint32_t kStringAreaSize = 32;
+inline constexpr std::uint32_t kDeviceDescriptorOffset = 0xFFE0;
+inline constexpr std::uint32_t kReleaseLowOffset = 0xFFEC;
+inline constexpr std::uint32_t kReleaseHighOffset = 0xFFED;
+inline constexpr std::uint32_t kSerialIndexOffset = 0xFFF0;
+
+struct ChecksumBlock {
+  std::uint32_t begin;
+  std::uint32_t size;
+  std::uint32_t balance;  // the balancing byte
+};
+inline constexpr std::array<ChecksumBlock, 3> kChecksumBlocks{{
+    {0xA000, 0x2000, 0xBFFF},
+    {0xC000, 0x1000, 0xCFFF},
+    {0xF000, 0x1000, 0xFFFB},
+}};
+}  // namespace image
+
+using ImageBytes = std::array<std::uint8_t, kImageSize>;
+
+// The bytes of resources/firmware.bin, embedded by the build.
+std::span<const std::uint8_t, kImageSize> EmbeddedFirmware();
+
+class FirmwareImage {
+ public:
+  // A copy of the embedded image.
+  FirmwareImage();
+  explicit FirmwareImage(const ImageBytes& bytes) : bytes_(bytes) {}
+
+  ImageBytes& Bytes() { return bytes_; }
+  const ImageBytes& Bytes() const { return bytes_; }
+  std::uint8_t IspCode() const { return bytes_[image::kIspCodeOffset]; }
+  // Little-endian word at 0xB000.
+  std::uint32_t ImageVersion() const;
+
+  // Sets the balancing byte of `block` so the block sums to 0 modulo 256.
+  void Balance(const image::ChecksumBlock& block);
+  // 8-bit sum of a block (0 when balanced).
+  std::uint8_t BlockSum(const image::ChecksumBlock& block) const;
+
+ private:
+  ImageBytes bytes_;
+};
+
+// "%x.%x.%x.%x.%02d%02d%02d" from the release bytes and the version word.
+std::string FormatVersionText(std::uint32_t version, std::uint8_t release_low,
+                              std::uint8_t release_high);
+
+}  // namespace veltrane
