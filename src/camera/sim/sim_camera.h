@@ -100,9 +100,23 @@ class SimCamera : public KsControl {
   // Boots from the flash: the running version is the word at 0xB000.
   void Boot();
 
+  // What a byte read of this register would answer.
+  std::uint8_t Register(std::uint16_t address) const;
+  // Pulls the cable (one removal event) and plugs it back (one arrival
+  // event, boot from the flash, unplug_at cleared), for device-change tests.
+  void Unplug();
+  void Plug();
+
  private:
   HResult Handle(std::uint32_t selector, bool is_set, std::uint8_t* data, std::uint32_t length,
                  bool act);
+  HResult HandleExtended(std::uint32_t selector, bool is_set, std::uint8_t* data,
+                         std::uint32_t length, bool act);
+  HResult HandleBasic(std::uint32_t selector, bool is_set, std::uint8_t* data, std::uint32_t length,
+                      bool act);
+  void WriteRegister(std::uint16_t address, std::uint8_t value);
+  void Record(std::uint32_t number, bool is_set, const KspNode& property, const std::uint8_t* data,
+              std::uint32_t length, HResult result);
   void Restart();
 
   SimKnobs knobs_;
