@@ -20,6 +20,10 @@ inline constexpr HResult kENotImpl = static_cast<HResult>(0x80004001u);
 inline constexpr HResult kENoInterface = static_cast<HResult>(0x80004002u);
 inline constexpr HResult kEPointer = static_cast<HResult>(0x80004003u);
 inline constexpr HResult kEFail = static_cast<HResult>(0x80004005u);
+// ERROR_INVALID_PARAMETER as an HRESULT (E_INVALIDARG).
+inline constexpr HResult kEInvalidArg = static_cast<HResult>(0x80070057u);
+// ERROR_NOT_FOUND as an HRESULT.
+inline constexpr HResult kENotFound = static_cast<HResult>(0x80070490u);
 // ERROR_GEN_FAILURE as an HRESULT: what a camera that stops answering returns.
 inline constexpr HResult kEDeviceGone = static_cast<HResult>(0x8007001Fu);
 // ERROR_DEVICE_NOT_CONNECTED as an HRESULT.
