@@ -67,6 +67,10 @@ class UpgradeDialog {
   // True when the last update reached the restart command.
   bool LastUpdateSucceeded() const { return last_update_succeeded_; }
   bool Updating() const { return updating_; }
+  // True when the last version check's probe reached the extension unit: a
+  // start-up that ended kStopped with a successful probe is the user's Yes
+  // to the newer-version question, not a missing extension unit.
+  bool LastProbeSucceeded() const { return last_probe_succeeded_; }
 
   // Members, in the dialog's order.
   std::uint8_t WPFuncEnable = 0;
@@ -100,6 +104,9 @@ class UpgradeDialog {
   bool last_update_succeeded_ = false;
   // Device events taken while an update runs, handled once it has returned.
   std::deque<unsigned> deferred_events_;
+
+  // Discovery and start-up helpers
+  bool last_probe_succeeded_ = false;
 };
 
 }  // namespace veltrane

@@ -1,0 +1,173 @@
+#include "app/device_discovery.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/control_ids.h"
+#include "app/upgrade_dialog.h"
+
+namespace veltrane {
+namespace {
+
+constexpr char kNotConnectedText[] =
+    "Your device is not connected, please connect the device and restart the application";
+constexpr char kNoDeviceText[] = "No device found!";
+constexpr char kNoMatchText[] = "No device found! VID PID Error!";
+constexpr char kReadyText[] = "The program will upgrade the firmware of your Tessaro.";
+constexpr char kPressUpgradeText[] = "Press Upgrade to begin.";
+
+constexpr std::size_t kIdLength = 4;
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The up to four characters after position `pos`, as an id.
+std::uint16_t IdAt(std::string_view text, std::size_t pos) {
+  return static_cast<std::uint16_t>(ParseHexId(text.substr(pos, kIdLength)) & 0xFFFFu);
+}
+
+std::string AnnouncementLine(const DeviceIds& ids) {
+  std::string line(48, '\0');
+  const int length =
+      std::snprintf(line.data(), line.size(), "VID = 0x%04x, PID = 0x%04x.",
+                    static_cast<unsigned>(ids.vendor), static_cast<unsigned>(ids.product));
+  line.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+  return line;
+}
+
+}  // namespace
+
+std::uint32_t ParseHexId(std::string_view text) {
+  const std::size_t n = text.size();
+  std::uint32_t result = 0;
+  int previous = 0;
+  for (std::size_t pos = 0; pos < n; ++pos) {
+    int digit = HexDigitValue(text[pos]);
+    if (digit < 0) digit = previous;
+    previous = digit;
+    const std::size_t shift = 4 * (n - 1 - pos);
+    // Digits beyond the eighth from the right fall out of 32 bits.
+    if (shift < 32) result += static_cast<std::uint32_t>(digit) << shift;
+  }
+  return result;
+}
+
+DeviceIds ExtractIds(std::string_view name) {
+  const std::string_view s = name.substr(0, kIdExtractionLimit);
+  DeviceIds ids;
+  for (std::size_t pos = 0; pos < s.size(); ++pos) {
+    const std::string_view next = s.substr(pos, kIdLength);
+    if (next == "pid_") {
+      ids.product = IdAt(s, pos + kIdLength);
+      break;
+    }
+    if (next == "vid_") ids.vendor = IdAt(s, pos + kIdLength);
+  }
+  return ids;
+}
+
+DeviceIds ExtractLastIds(std::string_view name) {
+  const std::string_view s = name.substr(0, kIdExtractionLimit);
+  DeviceIds ids;
+  if (const std::size_t pos = s.rfind("vid_"); pos != std::string_view::npos) {
+    ids.vendor = IdAt(s, pos + kIdLength);
+  }
+  if (const std::size_t pos = s.rfind("pid_"); pos != std::string_view::npos) {
+    ids.product = IdAt(s, pos + kIdLength);
+  }
+  return ids;
+}
+
+std::string ToLowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+void UpgradeDialog::ScanDevices() {
+  DevicePaths.clear();
+  DeviceNames.clear();
+  std::vector<std::string> display_names;
+  std::vector<std::string> friendly_names;
+  // A failing enumeration counts as no device at all.
+  if (capture_session.EnumerateDevices(display_names, friendly_names) < 0) display_names.clear();
+
+  for (int index = view.ComboCount() - 1; index >= 0; --index) view.ComboDelete(index);
+
+  if (display_names.empty()) {
+    view.MessageBox(BoxKind::kWarning, kNotConnectedText, kWarningCaption);
+    view.SetText(ctl::kStatusLine, kNoDeviceText);
+    view.EnableControl(ctl::kUpgradeButton, false);
+    state.upgrade_allowed = 0;
+  }
+
+  bool accepted_any = false;
+  for (std::size_t i = 0; i < display_names.size(); ++i) {
+    const std::string lowered = ToLowerAscii(display_names[i]);
+    bool matches = false;
+    for (const std::string& match : device_match_list) {
+      if (lowered.find(match) != std::string::npos) {
+        matches = true;
+        break;
+      }
+    }
+    // A device that matches nothing (a built-in webcam, say) is skipped
+    // quietly; only a scan without any accepted device is an error.
+    if (!matches) continue;
+
+    accepted_any = true;
+    const std::string friendly = i < friendly_names.size() ? friendly_names[i] : std::string();
+    view.ComboAdd(friendly);
+    DevicePaths.push_back(display_names[i]);
+    DeviceNames.push_back(friendly);
+
+    if (state.announce_devices != 0) {
+      const std::string line = AnnouncementLine(ExtractIds(lowered));
+      if (state.reboot_pending == 0) {
+        view.SetText(ctl::kStatusLine, kReadyText);
+        view.SetText(ctl::kHintLine, kPressUpgradeText);
+      }
+      view.AppendLog(line);
+    }
+  }
+
+  if (!display_names.empty() && !accepted_any) {
+    view.EnableControl(ctl::kUpgradeButton, false);
+    view.SetText(ctl::kStatusLine, kNoMatchText);
+    state.upgrade_allowed = 0;
+  }
+}
+
+int UpgradeDialog::BindDevice(const std::string& display_name, const std::string& friendly_name) {
+  if (!capture_session.friendly_name.empty()) capture_session.Teardown();
+  capture_session.friendly_name = friendly_name;
+  capture_session.display_name = display_name;
+  // Failures are shown by the session itself and do not stop the binding.
+  capture_session.BuildGraph(display_name);
+  capture_session.RunGraph();
+  return 0;
+}
+
+void UpgradeDialog::SelectDevice() {
+  if (view.ComboCount() == 0) return;
+  const int selection = view.ComboSelection();
+  if (selection < 0) return;
+  const auto index = static_cast<std::size_t>(selection);
+  if (index >= DevicePaths.size() || index >= DeviceNames.size()) return;
+  // Copies: the rescan below rebuilds both lists.
+  const std::string path = DevicePaths[index];
+  const std::string name = DeviceNames[index];
+  BindDevice(path, name);
+  state.announce_devices = 1;
+  ScanDevices();
+  state.announce_devices = 0;
+}
+
+}  // namespace veltrane
