@@ -32,9 +32,9 @@ inline constexpr std::uint32_t kData = 3;
 inline constexpr std::uint32_t kRegister = 4;
 inline constexpr std::uint32_t kEnterLoadingMode = 6;
 inline constexpr std::uint32_t kLoadData = 7;
-inline constexpr std::uint32_t kProgramPiece = 9;  // extended layout
+inline constexpr std::uint32_t kProgramPiece = 9;     // extended layout
 inline constexpr std::uint32_t kSetFlashAddress = 9;  // basic layout
-inline constexpr std::uint32_t kReadFlashData = 10;  // basic layout
+inline constexpr std::uint32_t kReadFlashData = 10;   // basic layout
 inline constexpr std::uint32_t kVersion = 12;
 inline constexpr std::uint32_t kEraseUnit = 14;
 inline constexpr std::uint32_t kBlockReply = 15;
@@ -86,6 +86,8 @@ class XuChannel {
 
  private:
   HResult Transfer(std::uint32_t selector, std::uint32_t flags, std::span<std::uint8_t> data);
+  // ReportError(result), then -1: how a failed step ends an operation.
+  std::int32_t Fail(HResult result);
 
   ErrorReporter& reporter_;
   std::shared_ptr<KsControl> control_;
