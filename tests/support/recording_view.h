@@ -42,11 +42,11 @@ class RecordingView : public DialogView {
     progress = position;
     progress_history.push_back(position);
   }
-  void EnableControl(int control, bool enabled) override {
-    this->enabled[control] = enabled;
-    events.push_back(std::string(enabled ? "enable " : "disable ") + std::to_string(control));
+  void EnableControl(int control, bool on) override {
+    enabled[control] = on;
+    events.push_back(std::string(on ? "enable " : "disable ") + std::to_string(control));
   }
-  void ShowControl(int control, bool visible) override { this->visible[control] = visible; }
+  void ShowControl(int control, bool shown) override { visible[control] = shown; }
   void SetCheck(int control, bool checked) override { checks[control] = checked; }
   int ComboCount() override { return static_cast<int>(combo.size()); }
   void ComboAdd(const std::string& text) override { combo.push_back(text); }
