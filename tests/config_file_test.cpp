@@ -1,0 +1,315 @@
+#include "config/config_file.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace veltrane {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+struct Entry {
+  std::string key;
+  std::string value;
+};
+struct Section {
+  std::string name;
+  std::vector<Entry> entries;
+};
+
+void Fill(ConfigFile& store, const std::vector<Section>& sections) {
+  for (const Section& s : sections) {
+    store.sectionNames.push_back(s.name);
+    store.keyLists.emplace_back();
+    store.valueLists.emplace_back();
+    for (const Entry& e : s.entries) {
+      store.keyLists.back().push_back(e.key);
+      store.valueLists.back().push_back(e.value);
+    }
+  }
+}
+
+class ConfigFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::temp_directory_path() /
+           ("veltrane_config_"s + info->name() + "_" +
+            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  static void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  fs::path dir_;
+};
+
+TEST(ConfigFileLookup, EmptyStoreAnswersTheDefault) {
+  ConfigFile store;
+  EXPECT_EQ(store.GetValue("ISPSet", "BinFile", "dflt"), "dflt");
+  EXPECT_EQ(store.GetValue("", "", ""), "");
+  EXPECT_EQ(store.FindSection(""), -1);
+}
+
+TEST(ConfigFileLookup, AnswersByTheLookupRules) {
+  ConfigFile store;
+  Fill(store, {{"ISPSet",
+                {{"ResetTime", "250 ; comment"},
+                 {"BinFile", "a.bin"},
+                 {"Chain", "a;b;c"},
+                 {"Lead", ";only a comment"},
+                 {"Empty", ""},
+                 {"Blanks", "  x  "},
+                 {"k", "1"},
+                 {"k", "2"},
+                 {"Trail", "\x82;x"},
+                 {"Mixed", "a;\x82;"},
+                 {"\x82"
+                  "A",
+                  "dbcs"}}},
+               {"Other", {{"x", "first"}}},
+               {"Other", {{"y", "second"}}}});
+  struct Case {
+    std::string section, key, expected;
+  } cases[] = {
+      {"ISPSet", "ResetTime", "250 "},
+      {"ispset", "binfile", "a.bin"},
+      {"ISPSET", "BINFILE", "a.bin"},
+      {"ISPSet", "Chain", "a;b"},
+      {"ISPSet", "Lead", ""},
+      {"ISPSet", "Empty", ""},
+      {"ISPSet", "Blanks", "  x  "},
+      {"ISPSet", "k", "2"},
+      {"ISPSet", "Trail", "\x82;x"},  // the ';' is a trail byte, no comment
+      {"ISPSet", "Mixed", "a"},
+      {"ISPSet",
+       "\x82"
+       "A",
+       "dbcs"},
+      {"ISPSet",
+       "\x82"
+       "a",
+       "dflt"},  // a trail byte never folds
+      {"ISPSet", "Missing", "dflt"},
+      {"Missing", "k", "dflt"},
+      {"Other", "x", "first"},
+      {"Other", "y", "dflt"},  // only the first of two sections is searched
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(store.GetValue(c.section, c.key, "dflt"), c.expected) << c.section << "/" << c.key;
+  }
+  EXPECT_EQ(store.FindSection("other"), 1);
+}
+
+TEST(ConfigFileLookup, SameNameFoldsAsciiOnlyAndKeepsDoubleByteUnits) {
+  struct Case {
+    std::string a, b;
+    bool same;
+  } cases[] = {
+      {"ISPSet", "ispset", true},
+      {"", "", true},
+      {"abc", "ab", false},
+      {"a\0b"s, "A\0B"s, true},
+      {"a\0b"s, "a\0c"s, false},
+      {"\x82"
+       "A",
+       "\x82"
+       "a",
+       false},
+      {"\x82"
+       "AB",
+       "\x82"
+       "Ab",
+       true},
+      {"x\x82", "X\x82", true},  // a lead byte at the end stands alone
+      {"x\x82", "x\x83", false},
+      {"\x82"
+       "A",
+       "\x82", false},
+      {"\xC0", "\xE0", false},
+  };
+  ConfigFile store;
+  for (const Case& c : cases) {
+    EXPECT_EQ(store.SameName(c.a, c.b) == 0, c.same) << c.a << " vs " << c.b;
+    EXPECT_EQ(store.SameName(c.b, c.a) == 0, c.same) << c.b << " vs " << c.a;
+  }
+  store.ignoreCase = false;
+  EXPECT_NE(store.SameName("A", "a"), 0);
+}
+
+TEST(ConfigFileLookup, ListsOfUnequalLengthAreNotOverrun) {
+  ConfigFile store;
+  store.sectionNames = {"A", "B"};
+  store.keyLists = {{"k", "extra"}};
+  store.valueLists = {{"v"}};
+  EXPECT_EQ(store.GetValue("A", "extra", "dflt"), "dflt");
+  EXPECT_EQ(store.GetValue("B", "k", "dflt"), "dflt");
+}
+
+TEST_F(ConfigFileTest, SaveWritesTheFormatWithCrLf) {
+  ConfigFile store;
+  Fill(store, {{"", {{"", "; comment"}}},
+               {"ISPSet", {{"BinFile", "a.bin"}, {"", ""}}},
+               {"Bare", {}},
+               {"", {{"k", "v;c"}}}});
+  store.filePath = Path("tool.ini");
+  store.isOpen = true;
+  EXPECT_EQ(store.Save(false), "");
+  EXPECT_EQ(Read(store.filePath),
+            "; comment\r\n[ISPSet]\r\nBinFile=a.bin\r\n\r\n[Bare]\r\nk=v;c\r\n");
+}
+
+TEST_F(ConfigFileTest, LoadThenSaveReproducesTheFile) {
+  const std::string long_line(200000, 'x');
+  const std::string crlf_files[] = {
+      "",
+      "\r\n",
+      "; head\r\nkey=v\r\n[A]\r\nk=a=b\r\n=lead\r\n[]\r\n\r\n  ; c=1\r\n[B]\r\n[C]\r\nx\r\n",
+      "n\0ul=\0\r\n[\x82]]\r\nin\rner=1\r\n"s + long_line + "\r\n",
+  };
+  for (const std::string& bytes : crlf_files) {
+    const std::string path = Path("tool.ini");
+    Write(path, bytes);
+    ConfigFile store;
+    ASSERT_TRUE(store.Load(path));
+    EXPECT_EQ(store.Save(false), "");
+    EXPECT_EQ(Read(path), bytes);
+  }
+}
+
+TEST_F(ConfigFileTest, LoadSplitsLinesAndAcceptsLfEnds) {
+  const std::string path = Path("tool.ini");
+  Write(path, "; c\n=v\nk==1;x\n[ISPSet]\nResetTime=250 ; ms\n;Hidden=1\n[]\nlast");
+  ConfigFile store;
+  ASSERT_TRUE(store.Load(path));
+  EXPECT_TRUE(store.isOpen);
+  EXPECT_EQ(store.filePath, path);
+  EXPECT_EQ(store.sectionNames, (std::vector<std::string>{"", "ISPSet"}));
+  EXPECT_EQ(store.keyLists[0], (std::vector<std::string>{"", "", "k"}));
+  EXPECT_EQ(store.valueLists[0], (std::vector<std::string>{"; c", "=v", "=1;x"}));
+  EXPECT_EQ(store.GetValue("", "k", "d"), "=1");
+  EXPECT_EQ(store.GetValue("ispset", "resettime", "d"), "250 ");
+  EXPECT_EQ(store.GetValue("ISPSet", ";Hidden", "d"), "d");
+  EXPECT_EQ(store.valueLists[1].back(), "last");
+  store.Save(false);
+  EXPECT_EQ(Read(path),
+            "; c\r\n=v\r\nk==1;x\r\n[ISPSet]\r\nResetTime=250 ; ms\r\n;Hidden=1\r\n[]\r\nlast\r\n");
+}
+
+TEST_F(ConfigFileTest, LoadFailureLeavesTheStoreAlone) {
+  ConfigFile store;
+  Fill(store, {{"A", {{"k", "v"}}}});
+  EXPECT_FALSE(store.Load(Path("missing.ini")));
+  EXPECT_FALSE(store.Load(dir_.string()));
+  EXPECT_EQ(store.GetValue("A", "k", "d"), "v");
+  EXPECT_FALSE(store.isOpen);
+  EXPECT_EQ(store.filePath, "");
+}
+
+TEST_F(ConfigFileTest, BackupNumbering) {
+  struct Case {
+    std::string file;
+    std::vector<std::string> present;
+    std::string expected;
+  } cases[] = {
+      {"tool.ini", {"tool.ini"}, "tool.ini.001"},
+      {"tool.ini", {"tool.ini", "tool.ini.001", "tool.ini.007", "other.999"}, "tool.ini.008"},
+      {"tool.ini", {"tool.ini.999", "tool.ini.1000"}, "tool.ini.1001"},
+      {"tool.ini", {"toolbox.v12", "tool.ini.12x"}, "tool.ini.013"},
+      {"tool", {"tool.005"}, "tool.006"},
+      {"d.x/tool", {"d.x/tool.004", "d.x.009"}, "d.x/tool.005"},
+      {"t.i", {"t", "t5", "t.i.002"}, "t.i.003"},
+      {"none/tool.ini", {}, "none/tool.ini.001"},
+  };
+  for (const Case& c : cases) {
+    const fs::path sub = dir_ / ("case" + std::to_string(&c - cases));
+    fs::create_directories(sub / "d.x");
+    for (const std::string& name : c.present) Write((sub / name).string(), "");
+    ConfigFile store;
+    store.filePath = (sub / c.file).string();
+    store.NextBackupName();
+    EXPECT_EQ(store.backupPath, (sub / c.expected).string());
+  }
+}
+
+TEST_F(ConfigFileTest, SaveKeepsOneBackupPerLife) {
+  const std::string path = Path("tool.ini");
+  Write(path, "k=old\r\n");
+  Write(Path("tool.ini.007"), "");
+  ConfigFile store;
+  ASSERT_TRUE(store.Load(path));
+  store.valueLists[0][0] = "new";
+  EXPECT_EQ(store.Save(true), Path("tool.ini.008"));
+  EXPECT_EQ(Read(Path("tool.ini.008")), "k=old\r\n");
+  store.valueLists[0][0] = "newer";
+  EXPECT_EQ(store.Save(true), Path("tool.ini.008"));
+  EXPECT_EQ(Read(Path("tool.ini.008")), "k=new\r\n");
+  EXPECT_EQ(Read(path), "k=newer\r\n");
+  EXPECT_FALSE(fs::exists(Path("tool.ini.009")));
+}
+
+TEST_F(ConfigFileTest, SaveReportsWhatItCouldNotWrite) {
+  ConfigFile store;
+  Fill(store, {{"A", {{"k", "v"}}}});
+  store.filePath = Path("tool.ini");
+  EXPECT_EQ(store.Save(true), "");  // unbound: nothing written, no backup
+  EXPECT_TRUE(fs::is_empty(dir_));
+  store.isOpen = true;
+  store.filePath = Path("missing/tool.ini");
+  EXPECT_EQ(store.Save(true), "");
+  if (fs::exists("/dev/full")) {  // every write fails there
+    store.filePath = "/dev/full";
+    store.backupPath = Path("unused");
+    EXPECT_EQ(store.Save(false), "");
+  }
+}
+
+TEST_F(ConfigFileTest, DestructionSavesOnlyWhenModified) {
+  const std::string path = Path("tool.ini");
+  for (const bool modified : {false, true}) {
+    Write(path, "k=v\n");
+    {
+      ConfigFile store;
+      ASSERT_TRUE(store.Load(path));
+      store.valueLists[0][0] = "changed";
+      store.modified = modified;
+      store.keepBackup = true;
+    }
+    EXPECT_EQ(Read(path), modified ? "k=changed\r\n" : "k=v\n");
+    EXPECT_EQ(fs::exists(Path("tool.ini.001")), modified);
+  }
+}
+
+TEST_F(ConfigFileTest, ClearUnbindsButKeepsFlags) {
+  ConfigFile store;
+  Write(Path("tool.ini"), "[A]\nk=v\n");
+  ASSERT_TRUE(store.Load(Path("tool.ini")));
+  store.modified = true;
+  store.backupPath = "b";
+  store.Clear();
+  EXPECT_TRUE(store.sectionNames.empty() && store.keyLists.empty() && store.valueLists.empty());
+  EXPECT_FALSE(store.isOpen);
+  EXPECT_EQ(store.filePath, "");
+  EXPECT_TRUE(store.modified);
+  EXPECT_EQ(store.backupPath, "b");
+  store.modified = false;
+}
+
+}  // namespace
+}  // namespace veltrane
