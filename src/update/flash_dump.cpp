@@ -1,0 +1,132 @@
+// The flash dump: one text line per flash byte, named after the local time.
+#include "update/flash_dump.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "app/upgrade_dialog.h"
+#include "camera/xu_channel.h"
+
+namespace veltrane {
+namespace {
+
+constexpr std::uint32_t kGroupBytes = 16;
+// Lines are gathered into chunks of about this size before a file write.
+constexpr std::size_t kWriteChunk = std::size_t{1} << 20;
+// "0xFFFF, 0xFF" plus CR CR LF.
+constexpr std::size_t kTypicalLineLength = 15;
+
+constexpr char kBeginText[] = "UVC: logging Flash FW content...begin ~";
+constexpr char kFinishedText[] = "UVC: logging Flash FW contect...finished.";
+constexpr char kSetAddressFailedText[] = "Fail to Set Flash Address!!!";
+constexpr char kReadFailedText[] = "Fail to Read Flash Data!!!";
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Upper-case hexadecimal, at least two digits.
+void AppendHex(std::string& out, std::uint32_t value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::array<char, 8> digits{};
+  std::size_t count = 0;
+  do {
+    digits[count++] = kDigits[value & 0x0Fu];
+    value >>= 4;
+  } while (value != 0);
+  if (count < 2) digits[count++] = '0';
+  out += "0x";
+  while (count > 0) out.push_back(digits[--count]);
+}
+
+bool WriteAll(std::FILE* file, const std::string& content) {
+  return content.empty() || std::fwrite(content.data(), 1, content.size(), file) == content.size();
+}
+
+}  // namespace
+
+std::string DumpFileName(const std::tm& local_time) {
+  static constexpr char kFormat[] = "FW_%d_%02d%02d_%02d%02d%02d.txt";
+  const int year = local_time.tm_year + 1900;
+  const int month = local_time.tm_mon + 1;
+  const int length = std::snprintf(nullptr, 0, kFormat, year, month, local_time.tm_mday,
+                                   local_time.tm_hour, local_time.tm_min, local_time.tm_sec);
+  if (length <= 0) return {};
+  std::string name(static_cast<std::size_t>(length) + 1, '\0');
+  std::snprintf(name.data(), name.size(), kFormat, year, month, local_time.tm_mday,
+                local_time.tm_hour, local_time.tm_min, local_time.tm_sec);
+  name.resize(static_cast<std::size_t>(length));
+  std::replace(name.begin(), name.end(), ' ', '_');
+  std::replace(name.begin(), name.end(), ':', '_');
+  return name;
+}
+
+void AppendDumpLine(std::string& out, std::uint32_t address, std::uint8_t value) {
+  AppendHex(out, address);
+  out += ", ";
+  AppendHex(out, value);
+  out += "\r\r\n";
+}
+
+void UpgradeDialog::DumpFlash(std::uint32_t count) {
+  view.AppendLog(kBeginText);
+  view.Repaint();
+
+  const std::string path = dump_dir + DumpFileName(clock.LocalTime());
+  // Binary mode: the line ends are written as they are on every platform.
+  File file(std::fopen(path.c_str(), "wb"));
+  if (!file) {
+    view.MessageBox(BoxKind::kApplication,
+                    "Can not create the dump file " + path + "; the flash contents were not saved.",
+                    state.app_title);
+    return;
+  }
+
+  XuChannel& xu = state.xu;
+  std::array<std::uint8_t, kGroupBytes> group{};
+  std::string content;
+  content.reserve(std::min<std::size_t>(kWriteChunk + 64, std::size_t{count} * kTypicalLineLength));
+  bool written = true;
+  for (std::uint32_t address = 0; address < count; ++address) {
+    const std::uint32_t index = address % kGroupBytes;
+    if (index == 0) {
+      const std::uint32_t n = std::min(kGroupBytes, count - address);
+      const auto at = static_cast<std::uint16_t>(address & 0xFFFFu);
+      if (xu.extended_xu != 0) {
+        if (xu.ReadBlock(at, n, group) != 0) {
+          view.MessageBox(BoxKind::kApplication, kReadFailedText, state.app_title);
+        }
+      } else {
+        std::array<std::uint8_t, 2> where{static_cast<std::uint8_t>(at & 0xFFu),
+                                          static_cast<std::uint8_t>(at >> 8)};
+        if (xu.XuSet(xu::kSetFlashAddress, where) != kSOk) {
+          view.MessageBox(BoxKind::kApplication, kSetAddressFailedText, state.app_title);
+        }
+        if (xu.XuGet(xu::kReadFlashData, std::span<std::uint8_t>(group.data(), n)) != kSOk) {
+          view.MessageBox(BoxKind::kApplication, kReadFailedText, state.app_title);
+        }
+      }
+    }
+    AppendDumpLine(content, address, group[index]);
+    if (content.size() >= kWriteChunk) {
+      written = written && WriteAll(file.get(), content);
+      content.clear();
+    }
+  }
+  written = written && WriteAll(file.get(), content);
+  const bool closed = std::fclose(file.release()) == 0;
+  if (!written || !closed) {
+    view.MessageBox(
+        BoxKind::kApplication,
+        "Can not write the dump file " + path + "; the flash contents were not saved completely.",
+        state.app_title);
+  }
+  view.AppendLog(kFinishedText);
+}
+
+}  // namespace veltrane
