@@ -1,0 +1,79 @@
+// A dialog wired to the simulated camera and a recording view: everything a
+// test of the dialog's logic needs, built fresh per test.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/upgrade_dialog.h"
+#include "app/view_error_reporter.h"
+#include "camera/sim/sim_camera.h"
+#include "camera/sim/sim_capture_session.h"
+#include "support/recording_view.h"
+
+namespace veltrane::testing {
+
+inline constexpr char kRigTitle[] = "veltrane-upgrade";
+inline constexpr char kCameraFriendlyName[] = "Tessaro USB Camera";
+inline constexpr char kForeignFriendlyName[] = "Integrated Webcam";
+
+// A webcam without our extension unit whose ids match no slot.
+inline SimDevice ForeignDevice(std::uint16_t vendor = 0x1E4B, std::uint16_t product = 0x7A02,
+                               const std::string& name = kForeignFriendlyName) {
+  return {SimDisplayName(vendor, product, "6&1b2c3d4e&0&0000"), name, nullptr};
+}
+
+// What the session lists. The camera (built from `knobs`) sits between
+// `before` and `after` unless `camera_listed` is false.
+struct RigSetup {
+  SimKnobs knobs;
+  std::vector<SimDevice> before;
+  std::vector<SimDevice> after;
+  bool camera_listed = true;
+};
+
+class DialogRig {
+ public:
+  explicit DialogRig(const RigSetup& setup = {})
+      : camera(std::make_shared<SimCamera>(setup.knobs)),
+        session(state.xu, Devices(setup, camera)),
+        dialog(state, view, session, sleeper, clock) {
+    dialog.dump_dir = "./";
+  }
+
+  static RigSetup WithKnobs(const SimKnobs& knobs) {
+    RigSetup setup;
+    setup.knobs = knobs;
+    return setup;
+  }
+
+  // The camera's own device entry.
+  SimDevice CameraDevice() const { return Devices({}, camera).front(); }
+
+  RecordingView view;
+  ViewErrorReporter reporter{view, kRigTitle};
+  AppState state{reporter, kRigTitle};
+  std::shared_ptr<SimCamera> camera;
+  SimCaptureSession session;
+  RecordingSleeper sleeper;
+  FixedClock clock;
+  UpgradeDialog dialog;
+
+ private:
+  static std::vector<SimDevice> Devices(const RigSetup& setup,
+                                        const std::shared_ptr<SimCamera>& cam) {
+    std::vector<SimDevice> devices = setup.before;
+    if (setup.camera_listed) {
+      devices.push_back(
+          {SimDisplayName(cam->Knobs().vendor_id, cam->Knobs().product_id, "6&2a1b3c4d&0&0000"),
+           kCameraFriendlyName, cam});
+    }
+    devices.insert(devices.end(), setup.after.begin(), setup.after.end());
+    return devices;
+  }
+};
+
+}  // namespace veltrane::testing
