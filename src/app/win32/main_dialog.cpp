@@ -1,0 +1,182 @@
+#include "app/win32/main_dialog.h"
+
+#include <string>
+
+#include "app/control_ids.h"
+#include "app/win32/about_dialog.h"
+#include "app/win32/resource.h"
+#include "camera/dshow/dshow_guids.h"
+
+namespace veltrane::win32 {
+
+static_assert(IDC_DEVICE_COMBO == ctl::kDeviceCombo && IDC_SELECT_BUTTON == ctl::kSelectButton &&
+                  IDC_MESSAGE_LOG == ctl::kMessageLog && IDC_VERSION_FIELD == ctl::kVersionField &&
+                  IDC_STATUS_LINE == ctl::kStatusLine && IDC_UPGRADE == ctl::kUpgradeButton &&
+                  IDC_DOWNLOAD_CHECK == ctl::kDownloadCheck &&
+                  IDC_PROGRAM_CHECK == ctl::kProgramCheck &&
+                  IDC_VERIFY_CHECK == ctl::kVerifyCheck && IDC_DUMP_CHECK == ctl::kDumpCheck &&
+                  IDC_WRITE_PROTECT_CHECK == ctl::kWriteProtectCheck &&
+                  IDC_HINT_LINE == ctl::kHintLine && IDC_UNUSED_LINE == ctl::kUnusedLine &&
+                  IDC_CLOSE == ctl::kCloseButton && IDC_PROGRESS == ctl::kProgressBar,
+              "resource.h and control_ids.h disagree");
+
+namespace {
+
+// EndDialog's result for Close and Escape.
+constexpr INT_PTR kCancelled = IDCANCEL;
+
+}  // namespace
+
+MainDialog::MainDialog(HINSTANCE instance, UpgradeDialog& logic, Win32DialogView& view)
+    : instance_(instance),
+      logic_(logic),
+      view_(view),
+      icon_(LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
+
+INT_PTR MainDialog::RunModal() {
+  return DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_UPGRADE_DIALOG), nullptr,
+                         &MainDialog::Procedure, reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK MainDialog::Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_INITDIALOG) SetWindowLongPtrW(window, DWLP_USER, lparam);
+  auto* self = reinterpret_cast<MainDialog*>(GetWindowLongPtrW(window, DWLP_USER));
+  // Messages before WM_INITDIALOG (WM_SETFONT) need nothing of ours.
+  if (self == nullptr) return FALSE;
+  return self->Handle(window, message, wparam, lparam);
+}
+
+INT_PTR MainDialog::Answer(HWND window, LONG_PTR result) {
+  SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
+  return TRUE;
+}
+
+INT_PTR MainDialog::Handle(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return OnInitDialog(window);
+    case WM_SYSCOMMAND:
+      return OnSysCommand(window, wparam);
+    case WM_PAINT:
+      return OnPaint(window);
+    case WM_QUERYDRAGICON:
+      // One of the messages whose answer is the procedure's own result.
+      return reinterpret_cast<INT_PTR>(icon_);
+    case WM_COMMAND:
+      return OnCommand(window, LOWORD(wparam), HIWORD(wparam));
+    case WM_NOTIFY:
+      return lparam != 0 ? OnNotify(window, *reinterpret_cast<const NMHDR*>(lparam)) : FALSE;
+    case WM_DEVICECHANGE:
+      logic_.OnDeviceChange(static_cast<unsigned>(wparam));
+      return Answer(window, TRUE);
+    default:
+      return FALSE;
+  }
+}
+
+BOOL MainDialog::OnInitDialog(HWND window) {
+  view_.Attach(window);
+  // The check boxes show the option flags.
+  view_.SetCheck(ctl::kVerifyCheck, logic_.VerifyEnabled != 0);
+  view_.SetCheck(ctl::kProgramCheck, logic_.ProgramEnabled != 0);
+  view_.SetCheck(ctl::kDownloadCheck, logic_.DownloadEnabled != 0);
+  view_.SetCheck(ctl::kDumpCheck, logic_.DumpEnabled != 0);
+  view_.SetCheck(ctl::kWriteProtectCheck, logic_.WriteProtectReset != 0);
+
+  AppendAboutEntry(window);
+  SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+
+  const StartupResult result = logic_.Initialise(RegisterNotifications(window));
+  // TRUE lets the dialog manager set the default focus.
+  return result == StartupResult::kStopped ? FALSE : TRUE;
+}
+
+void MainDialog::AppendAboutEntry(HWND window) {
+  HMENU menu = GetSystemMenu(window, FALSE);
+  if (menu == nullptr) return;
+  // A zero length asks for a pointer to the resource's own text.
+  const wchar_t* text = nullptr;
+  const int length = LoadStringW(instance_, IDS_ABOUTBOX, reinterpret_cast<LPWSTR>(&text), 0);
+  if (length <= 0 || text == nullptr) return;
+  const std::wstring entry(text, static_cast<std::size_t>(length));
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, entry.c_str());
+}
+
+bool MainDialog::RegisterNotifications(HWND window) {
+  DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+  filter.dbcc_size = sizeof(filter);
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  filter.dbcc_classguid = dshow::kKsCategoryCapture;
+  // Kept for the life of the window: the registration is never undone.
+  return RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE) != nullptr;
+}
+
+INT_PTR MainDialog::OnCommand(HWND window, int id, int code) {
+  switch (id) {
+    case ctl::kDeviceCombo:
+      if (code == CBN_DROPDOWN) logic_.OnComboDropDown();
+      return TRUE;
+    case ctl::kSelectButton:
+      if (code == BN_CLICKED) logic_.SelectDevice();
+      return TRUE;
+    case ctl::kUpgradeButton:
+      if (code == BN_CLICKED) logic_.OnUpgrade();
+      return TRUE;
+    case ctl::kDownloadCheck:
+    case ctl::kProgramCheck:
+    case ctl::kVerifyCheck:
+    case ctl::kDumpCheck:
+    case ctl::kWriteProtectCheck:
+      if (code == BN_CLICKED) logic_.OnToggle(id);
+      return TRUE;
+    case ctl::kCloseButton:
+    case IDCANCEL:
+      EndDialog(window, kCancelled);
+      return TRUE;
+    case IDOK:
+      // Enter: the dialog framework's default ends the dialog.
+      EndDialog(window, IDOK);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+INT_PTR MainDialog::OnSysCommand(HWND window, WPARAM command) {
+  if ((command & 0xFFF0) == IDM_ABOUTBOX) {
+    AboutDialog(instance_).Show(window);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+POINT MainDialog::IconOrigin(const RECT& client, int icon_width, int icon_height) {
+  const int width = client.right - client.left;
+  const int height = client.bottom - client.top;
+  return POINT{(width - icon_width + 1) / 2, (height - icon_height + 1) / 2};
+}
+
+INT_PTR MainDialog::OnPaint(HWND window) {
+  if (!IsIconic(window)) return FALSE;
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  SendMessageW(window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  RECT client;
+  GetClientRect(window, &client);
+  const POINT origin = IconOrigin(client, GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+  DrawIcon(dc, origin.x, origin.y, icon_);
+  EndPaint(window, &paint);
+  return TRUE;
+}
+
+INT_PTR MainDialog::OnNotify(HWND window, const NMHDR& header) {
+  if (header.idFrom == static_cast<UINT_PTR>(ctl::kProgressBar) &&
+      header.code == static_cast<UINT>(NM_OUTOFMEMORY)) {
+    return Answer(window, 0);
+  }
+  return FALSE;
+}
+
+}  // namespace veltrane::win32

@@ -1,0 +1,69 @@
+// DirectShow identities that the platform headers don't all carry (the
+// Sample Grabber and Null Renderer of qedit are gone from current SDKs and
+// mingw-w64), declared with their registered GUIDs and vtable layouts.
+#pragma once
+
+// windows.h must come first.
+// clang-format off
+#include <windows.h>
+#include <dshow.h>
+// clang-format on
+
+namespace veltrane::dshow {
+
+inline constexpr GUID kClsidSampleGrabber = {
+    0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+inline constexpr GUID kClsidNullRenderer = {
+    0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+inline constexpr GUID kIidSampleGrabber = {
+    0x6B652FFF, 0x11FE, 0x4FCE, {0x92, 0xAD, 0x02, 0x66, 0xB5, 0xD7, 0xC7, 0x8F}};
+inline constexpr GUID kIidSampleGrabberCB = {
+    0x0579154A, 0x2B53, 0x4994, {0xB0, 0xD0, 0xE7, 0x73, 0x14, 0x8E, 0xFF, 0x85}};
+inline constexpr GUID kIidKsControl = {
+    0x28F54685, 0x06FD, 0x11D2, {0xB2, 0x7A, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
+inline constexpr GUID kIidUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr GUID kClsidSystemDeviceEnum = {
+    0x62BE5D10, 0x60EB, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+inline constexpr GUID kIidCreateDevEnum = {
+    0x29840822, 0x5B84, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+inline constexpr GUID kVideoInputDeviceCategory = {
+    0x860BB310, 0x5D01, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+inline constexpr GUID kIidPropertyBag = {
+    0x55272A00, 0x42CB, 0x11CE, {0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51}};
+inline constexpr GUID kIidBaseFilter = {
+    0x56A86895, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr GUID kClsidCaptureGraphBuilder2 = {
+    0xBF87B6E1, 0x8C27, 0x11D0, {0xB3, 0xF0, 0x00, 0xAA, 0x00, 0x37, 0x61, 0xC5}};
+inline constexpr GUID kIidCaptureGraphBuilder2 = {
+    0x93E5A4E0, 0x2D50, 0x11D2, {0xAB, 0xFA, 0x00, 0xA0, 0xC9, 0xC6, 0xE3, 0x8D}};
+inline constexpr GUID kClsidFilterGraph = {
+    0xE436EBB3, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr GUID kIidGraphBuilder = {
+    0x56A868A9, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr GUID kIidVideoWindow = {
+    0x56A868B4, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+// Kernel-streaming capture devices: the interface class whose arrivals and
+// removals the dialog listens for.
+inline constexpr GUID kKsCategoryCapture = {
+    0x65E8773D, 0x8F56, 0x11D0, {0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
+
+// The Sample Grabber's callback interface.
+struct ISampleGrabberCB : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE SampleCB(double sample_time, IMediaSample* sample) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BufferCB(double sample_time, BYTE* buffer,
+                                             long buffer_length) = 0;
+};
+
+struct ISampleGrabber : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE SetOneShot(BOOL one_shot) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetMediaType(const AM_MEDIA_TYPE* type) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetConnectedMediaType(AM_MEDIA_TYPE* type) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetBufferSamples(BOOL buffer_them) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetCurrentBuffer(long* buffer_size, long* buffer) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetCurrentSample(IMediaSample** sample) = 0;
+  // which: 0 calls SampleCB, 1 calls BufferCB.
+  virtual HRESULT STDMETHODCALLTYPE SetCallback(ISampleGrabberCB* callback, long which) = 0;
+};
+
+}  // namespace veltrane::dshow
