@@ -222,6 +222,19 @@ TEST_F(ConfigFileTest, LoadFailureLeavesTheStoreAlone) {
   EXPECT_EQ(store.filePath, "");
 }
 
+TEST_F(ConfigFileTest, LoadingAnotherFileRebindsTheStore) {
+  Write(Path("a.ini"), "k=a\n");
+  Write(Path("b.ini"), "k=b\n");
+  ConfigFile store;
+  ASSERT_TRUE(store.Load(Path("a.ini")));
+  EXPECT_EQ(store.Save(true), Path("a.ini.001"));
+  store.modified = true;
+  ASSERT_TRUE(store.Load(Path("b.ini")));
+  EXPECT_FALSE(store.modified);  // the store now equals the file
+  EXPECT_EQ(store.Save(true), Path("b.ini.001"));
+  EXPECT_EQ(Read(Path("a.ini.001")), "k=a\n");  // a's backup is not overwritten
+}
+
 TEST_F(ConfigFileTest, BackupNumbering) {
   struct Case {
     std::string file;
@@ -262,6 +275,10 @@ TEST_F(ConfigFileTest, SaveKeepsOneBackupPerLife) {
   EXPECT_EQ(Read(Path("tool.ini.008")), "k=new\r\n");
   EXPECT_EQ(Read(path), "k=newer\r\n");
   EXPECT_FALSE(fs::exists(Path("tool.ini.009")));
+  fs::remove(path);  // nothing to back up: the file is written anyway
+  EXPECT_EQ(store.Save(true), Path("tool.ini.008"));
+  EXPECT_EQ(Read(path), "k=newer\r\n");
+  EXPECT_EQ(Read(Path("tool.ini.008")), "k=new\r\n");
 }
 
 TEST_F(ConfigFileTest, SaveReportsWhatItCouldNotWrite) {

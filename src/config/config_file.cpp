@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
@@ -110,6 +111,25 @@ std::uint64_t BackupNumber(std::string_view name) {
   return value;
 }
 
+// Copies `from` over `to`. Some standard libraries (mingw's) refuse to
+// replace an existing file even when told to; then the copy goes to a
+// temporary name that is renamed over the old file, so the old copy survives
+// if the new one can't be made.
+bool CopyReplacing(const fs::path& from, const fs::path& to) {
+  std::error_code error;
+  if (fs::copy_file(from, to, fs::copy_options::overwrite_existing, error)) return true;
+  if (!fs::is_regular_file(to, error) || !fs::is_regular_file(from, error)) return false;
+  fs::path temp = to;
+  temp += ".new";
+  fs::remove(temp, error);
+  if (fs::copy_file(from, temp, error)) {
+    fs::rename(temp, to, error);
+    if (!error) return true;
+  }
+  fs::remove(temp, error);
+  return false;
+}
+
 // Splits one line of the file (its line end already removed) into the store.
 void AddLine(std::string_view line, std::vector<std::string>& names,
              std::vector<std::vector<std::string>>& keys,
@@ -191,9 +211,7 @@ std::string ConfigFile::Save(bool keep_backup) {
   if (keep_backup) {
     if (backupPath.empty()) NextBackupName();
     // The backup is a courtesy: the file is rewritten even when it fails.
-    std::error_code ignored;
-    fs::copy_file(fs::path(filePath), fs::path(backupPath), fs::copy_options::overwrite_existing,
-                  ignored);
+    CopyReplacing(fs::path(filePath), fs::path(backupPath));
   }
   // Binary mode with explicit CR LF, so every platform writes the same bytes.
   std::ofstream out(fs::path(filePath), std::ios::binary | std::ios::trunc);
@@ -234,7 +252,12 @@ void ConfigFile::NextBackupName() {
     std::error_code error;
     fs::directory_iterator it(parent.empty() ? fs::path(".") : parent, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-      const std::string name = it->path().filename().string();
+      std::string name;
+      try {
+        name = it->path().filename().string();
+      } catch (const std::exception&) {
+        continue;  // a name the ANSI code page can't spell is no backup of ours
+      }
       if (name.compare(0, prefix.size(), prefix) == 0) {
         largest = std::max(largest, BackupNumber(name));
       }

@@ -21,8 +21,8 @@ class ConfigFile {
   int FindSection(const std::string& name) const;
   // 0 when the names match under the store's case rule, nonzero otherwise.
   int SameName(const std::string& a, const std::string& b) const;
-  // Writes the store to its file; returns the backup path, or "" when it
-  // wrote nothing.
+  // Writes the store to its file (CR LF line ends on every platform); returns
+  // the backup path, or "" when it wrote nothing or a write failed.
   std::string Save(bool keep_backup);
   void NextBackupName();
   void Clear();
