@@ -1,0 +1,330 @@
+#include "app/terminal/options.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <sstream>
+#include <system_error>
+
+namespace veltrane {
+namespace {
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// 1 to `max_digits` hex digits, with an optional 0x.
+std::optional<std::uint32_t> ParseHex(std::string_view text, std::size_t max_digits) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+  }
+  if (text.empty() || text.size() > max_digits) return std::nullopt;
+  std::uint32_t value = 0;
+  for (char c : text) {
+    const int digit = HexDigitValue(c);
+    if (digit < 0) return std::nullopt;
+    value = (value << 4) | static_cast<std::uint32_t>(digit);
+  }
+  return value;
+}
+
+// Decimal, or hexadecimal with 0x; at most `max`.
+std::optional<std::uint32_t> ParseNumber(std::string_view text, std::uint32_t max) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    const auto value = ParseHex(text, 8);
+    if (!value || *value > max) return std::nullopt;
+    return value;
+  }
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (value > max) return std::nullopt;
+  return static_cast<std::uint32_t>(value);
+}
+
+// Sets one knob; false when the value is not one the knob takes.
+bool SetKnob(std::string_view name, std::string_view value, SimOptions& sim) {
+  SimKnobs& knobs = sim.knobs;
+  constexpr std::uint32_t kByte = 0xFF;
+  constexpr std::uint32_t kWord = std::numeric_limits<std::uint32_t>::max();
+  if (name == "layout") {
+    if (value != "extended" && value != "basic") return false;
+    knobs.extended = value == "extended";
+  } else if (name == "set") {
+    if (value == "configured") {
+      knobs.answers = SimPropertySet::kConfigured;
+    } else if (value == "fallback") {
+      knobs.answers = SimPropertySet::kFallback;
+    } else if (value == "none") {
+      knobs.answers = SimPropertySet::kNone;
+    } else {
+      return false;
+    }
+  } else if (name == "device") {
+    if (value == "none") {
+      sim.devices = SimDeviceSetup::kNone;
+    } else if (value == "foreign") {
+      sim.devices = SimDeviceSetup::kForeign;
+    } else if (value == "extra") {
+      sim.devices = SimDeviceSetup::kExtra;
+    } else {
+      return false;
+    }
+  } else if (name == "flash") {
+    if (value.empty()) return false;
+    sim.flash_file = std::string(value);
+  } else if (name == "version" || name == "release" || name == "vid" || name == "pid") {
+    const auto parsed = ParseHex(value, name == "version" ? 8 : 4);
+    if (!parsed) return false;
+    if (name == "version") {
+      knobs.version = *parsed;
+    } else if (name == "release") {
+      knobs.release_high = static_cast<std::uint8_t>(*parsed >> 8);
+      knobs.release_low = static_cast<std::uint8_t>(*parsed & 0xFF);
+    } else if (name == "vid") {
+      knobs.vendor_id = static_cast<std::uint16_t>(*parsed);
+    } else {
+      knobs.product_id = static_cast<std::uint16_t>(*parsed);
+    }
+  } else {
+    const bool is_byte = name == "chip" || name == "culling";
+    const auto parsed = ParseNumber(value, is_byte ? kByte : kWord);
+    if (!parsed) return false;
+    if (name == "chip") {
+      knobs.chip_id = static_cast<std::uint8_t>(*parsed);
+    } else if (name == "culling") {
+      knobs.culling = static_cast<std::uint8_t>(*parsed);
+    } else if (name == "fail") {
+      knobs.fail_at = *parsed;
+    } else if (name == "unplug") {
+      knobs.unplug_at = *parsed;
+    } else {
+      knobs.drop_at = *parsed;
+    }
+  }
+  return true;
+}
+
+bool IsKnob(std::string_view name) {
+  for (const char* known : {"layout", "set", "version", "release", "chip", "culling", "vid", "pid",
+                            "device", "fail", "unplug", "drop", "flash"}) {
+    if (name == known) return true;
+  }
+  return false;
+}
+
+std::string ApplyKnob(std::string_view name, std::string_view value, SimOptions& sim) {
+  if (!IsKnob(name)) return "unknown simulator knob '" + std::string(name) + "' (see --help)";
+  if (SetKnob(name, value, sim)) return "";
+  return "bad value for simulator knob: '" + std::string(name) + "=" + std::string(value) + "'";
+}
+
+std::string Hex(std::uint32_t value, int digits) {
+  std::string text(16, '\0');
+  const int length = std::snprintf(text.data(), text.size(), "%0*X", digits, value);
+  text.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+  return text;
+}
+
+}  // namespace
+
+std::string ParseKnobs(std::string_view text, SimOptions& sim) {
+  if (text.empty()) return "";
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find(',', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view item = text.substr(start, end - start);
+    const std::size_t equals = item.find('=');
+    if (equals == std::string_view::npos) {
+      return "bad simulator knob '" + std::string(item) + "' (expected NAME=VALUE)";
+    }
+    if (std::string error = ApplyKnob(item.substr(0, equals), item.substr(equals + 1), sim);
+        !error.empty()) {
+      return error;
+    }
+    start = end + 1;
+  }
+  return "";
+}
+
+ParsedOptions ParseOptions(const std::vector<std::string>& args) {
+  ParsedOptions parsed;
+  Options& o = parsed.options;
+  bool said_yes = false;
+  bool said_no = false;
+
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const std::size_t equals = arg.find('=');
+    const std::string name = arg.substr(0, equals);
+    const bool has_inline = equals != std::string::npos;
+    const std::string inline_value = has_inline ? arg.substr(equals + 1) : std::string();
+
+    // Options that take a value: "--opt VALUE" or "--opt=VALUE".
+    auto value_of = [&](std::string& out) -> bool {
+      if (has_inline) {
+        out = inline_value;
+      } else if (i + 1 < args.size()) {
+        out = args[++i];
+      } else {
+        parsed.error = "option '" + name + "' needs an argument";
+        return false;
+      }
+      if (out.empty()) {
+        parsed.error = "option '" + name + "' needs a non-empty argument";
+        return false;
+      }
+      return true;
+    };
+    auto flag = [&](bool& out) -> bool {
+      if (has_inline) {
+        parsed.error = "option '" + name + "' takes no argument: '" + arg + "'";
+        return false;
+      }
+      out = true;
+      return true;
+    };
+
+    bool ok = true;
+    if (name == "--simulate") {
+      o.simulate = true;
+      if (has_inline) {
+        if (std::string error = ParseKnobs(inline_value, o.sim); !error.empty()) {
+          parsed.error = error;
+          return parsed;
+        }
+      }
+    } else if (name == "--yes") {
+      ok = flag(said_yes);
+    } else if (name == "--no") {
+      ok = flag(said_no);
+    } else if (name == "--verbose") {
+      ok = flag(o.verbose);
+    } else if (name == "--help") {
+      ok = flag(o.help);
+    } else if (name == "--version") {
+      ok = flag(o.version);
+    } else if (name == "--upgrade") {
+      ok = flag(o.upgrade);
+    } else if (name == "--no-download") {
+      ok = flag(o.no_download);
+    } else if (name == "--no-program") {
+      ok = flag(o.no_program);
+    } else if (name == "--no-verify") {
+      ok = flag(o.no_verify);
+    } else if (name == "--dump") {
+      ok = flag(o.dump);
+    } else if (name == "--write-protect-reset") {
+      ok = flag(o.write_protect_reset);
+    } else if (name == "--trace") {
+      ok = value_of(o.trace_file);
+    } else if (name == "--config") {
+      ok = value_of(o.config_file);
+    } else if (name == "--dump-dir") {
+      std::string dir;
+      ok = value_of(dir);
+      if (ok) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(dir, error)) {
+          parsed.error = "--dump-dir: '" + dir + "' is not an existing directory";
+          return parsed;
+        }
+        if (dir.back() != '/') dir += '/';
+        o.dump_dir = dir;
+      }
+    } else if (arg.rfind("-", 0) == 0) {
+      parsed.error = "unknown option '" + arg + "' (see --help)";
+      return parsed;
+    } else {
+      parsed.error = "unexpected argument '" + arg + "' (see --help)";
+      return parsed;
+    }
+    if (!ok) return parsed;
+  }
+
+  if (said_yes && said_no) {
+    parsed.error = "options '--yes' and '--no' exclude each other";
+    return parsed;
+  }
+  if (said_yes) o.answer = AnswerMode::kYes;
+  if (said_no) o.answer = AnswerMode::kNo;
+  return parsed;
+}
+
+std::string UsageText(const std::string& title) {
+  const SimKnobs defaults;
+  std::ostringstream text;
+  text << "Usage: " << title << " [OPTION]...\n"
+       << "Shows the firmware version of the Tessaro webcam and upgrades its firmware.\n"
+       << "\n"
+       << "Options:\n"
+       << "  --simulate[=KNOBS]     run against the built-in camera simulator (required\n"
+       << "                         for now: no real camera backend is built in yet)\n"
+       << "  --yes                  answer Yes to every question\n"
+       << "  --no                   answer No to every question; without --yes or --no the\n"
+       << "                         questions are asked on the terminal, and answered No\n"
+       << "                         when standard input is not a terminal\n"
+       << "  --upgrade              press Upgrade once the start-up has run, if the button\n"
+       << "                         is enabled; without it the program asks on a terminal\n"
+       << "  --no-download          clear the Download check box (clears Program too)\n"
+       << "  --no-program           clear the Program check box (erase only)\n"
+       << "  --no-verify            clear the Verify check box\n"
+       << "  --dump                 tick the Dump check box: write the flash contents to\n"
+       << "                         FW_<date>_<time>.txt after the update\n"
+       << "  --write-protect-reset  tick the write-protect reset check box (takes effect\n"
+       << "                         only when the configuration sets\n"
+       << "                         WriteProtect/WPFuncEnable)\n"
+       << "  --dump-dir DIR         existing directory for flash dumps (default: the\n"
+       << "                         current directory)\n"
+       << "  --config FILE          read settings from a configuration file (default:\n"
+       << "                         the built-in settings)\n"
+       << "  --trace FILE           write one line per extension-unit transfer to FILE\n"
+       << "  --verbose              also print the message log, as \"log: <line>\"\n"
+       << "  --help                 show this help and exit\n"
+       << "  --version              show the version and exit\n"
+       << "\n"
+       << "Simulator knobs, comma-separated (e.g. --simulate=layout=basic,fail=12):\n"
+       << "  layout=extended|basic          command layout of the extension unit ("
+       << (defaults.extended ? "extended" : "basic") << ")\n"
+       << "  set=configured|fallback|none   property set the unit answers (configured)\n"
+       << "  version=0xHHHHHHHH             running firmware version word (0x"
+       << Hex(defaults.version, 8) << ")\n"
+       << "  release=0xHHHH                 release number, flash bytes 0xFFED and 0xFFEC,\n"
+       << "                                 high first (0x" << Hex(defaults.release_high, 2)
+       << Hex(defaults.release_low, 2) << ")\n"
+       << "  chip=N                         chip identifier, register 0x440B ("
+       << unsigned{defaults.chip_id} << ")\n"
+       << "  culling=N                      what register 0x34E3 reads back ("
+       << unsigned{defaults.culling} << ")\n"
+       << "  vid=HHHH, pid=HHHH             USB vendor and product id ("
+       << Hex(defaults.vendor_id, 4) << ", " << Hex(defaults.product_id, 4) << ")\n"
+       << "  device=none|foreign|extra      no capture device; only a webcam whose ids\n"
+       << "                                 match nothing; such a webcam listed before\n"
+       << "                                 the camera (default: the camera alone)\n"
+       << "  fail=N                         the N-th extension-unit transfer fails\n"
+       << "  unplug=N                       the camera is unplugged at the N-th transfer\n"
+       << "  drop=N                         the N-th transfer is acknowledged but ignored\n"
+       << "  flash=FILE                     load the simulated flash from FILE when it\n"
+       << "                                 exists (65,536 bytes), save it there at exit\n"
+       << "Transfers are counted from 1; 0 turns a fault off.\n"
+       << "\n"
+       << "Exit status: 0 when the start-up completed (with an upgrade: when the update\n"
+       << "succeeded); 1 when no accepted camera or no answering extension unit was\n"
+       << "found, the user declined, or the update failed; 2 for a usage error.\n"
+       << "\n"
+       << "Environment:\n"
+       << "  VELTRANE_LOCK_DIR  directory of the single-instance lock file " << title << ".lock\n"
+       << "                     (default: $XDG_RUNTIME_DIR, else /run/user/<uid>, else\n"
+       << "                     the temporary directory)\n";
+  return text.str();
+}
+
+}  // namespace veltrane

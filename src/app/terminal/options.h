@@ -1,0 +1,65 @@
+// Command-line options of the terminal program and the simulator's knobs.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "camera/sim/sim_camera.h"
+
+namespace veltrane {
+
+// How Yes/No questions are answered.
+enum class AnswerMode { kAsk, kYes, kNo };
+
+// Which capture devices the simulated machine has.
+enum class SimDeviceSetup {
+  kCamera,   // the camera alone
+  kNone,     // no capture device at all
+  kForeign,  // one webcam whose ids match nothing, and no camera
+  kExtra,    // such a webcam listed before the camera (a laptop's built-in one)
+};
+
+struct SimOptions {
+  SimKnobs knobs;
+  SimDeviceSetup devices = SimDeviceSetup::kCamera;
+  // Persisted simulated flash; empty: none.
+  std::string flash_file;
+};
+
+struct Options {
+  bool help = false;
+  bool version = false;
+  bool simulate = false;
+  SimOptions sim;
+  AnswerMode answer = AnswerMode::kAsk;
+  bool verbose = false;
+  std::string trace_file;
+  std::string config_file;
+
+  // The update.
+  bool upgrade = false;
+  bool no_download = false;
+  bool no_program = false;
+  bool no_verify = false;
+  bool dump = false;
+  bool write_protect_reset = false;
+  // With its trailing separator.
+  std::string dump_dir = "./";
+};
+
+struct ParsedOptions {
+  Options options;
+  // One line naming the bad argument; empty when the command line is good.
+  std::string error;
+};
+
+// `args` without the program name.
+ParsedOptions ParseOptions(const std::vector<std::string>& args);
+
+// Applies "name=value,name=value" to `sim`. Returns an error line, or "".
+std::string ParseKnobs(std::string_view text, SimOptions& sim);
+
+std::string UsageText(const std::string& title);
+
+}  // namespace veltrane

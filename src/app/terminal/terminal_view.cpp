@@ -1,0 +1,147 @@
+#include "app/terminal/terminal_view.h"
+
+#include <algorithm>
+
+#include "app/control_ids.h"
+
+namespace veltrane {
+namespace {
+
+constexpr int kBarWidth = 40;
+
+std::string Trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return "";
+  const auto last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+void TerminalView::SetText(int control, const std::string& text) {
+  if (control != ctl::kVersionField && control != ctl::kStatusLine && control != ctl::kHintLine) {
+    return;
+  }
+  std::string& shown = shown_[control];
+  if (shown == text) return;
+  shown = text;
+  if (text.empty()) return;
+  if (control == ctl::kVersionField) {
+    PrintLine("Current Firmware Version: " + text);
+    return;
+  }
+  // While the bar runs on the same terminal, the byte counts live in the
+  // bar instead of scrolling thousands of lines past.
+  if (control == ctl::kHintLine && bar_on_screen_ && settings_.stdout_is_terminal) {
+    bar_hint_ = text;
+    DrawBar();
+    return;
+  }
+  PrintLine(text);
+}
+
+void TerminalView::AppendLog(const std::string& line) {
+  if (settings_.verbose) PrintLine("log: " + line);
+}
+
+void TerminalView::SetProgress(int position) {
+  progress_ = std::clamp(position, 0, 100);
+  if (!settings_.progress_bar) return;
+  if (progress_ > 0 && progress_ < 100) {
+    bar_on_screen_ = true;
+    DrawBar();
+  } else if (progress_ == 100) {
+    bar_on_screen_ = true;
+    DrawBar();
+    EndProgress();
+  } else {
+    EraseBar();
+    bar_on_screen_ = false;
+    bar_hint_.clear();
+  }
+}
+
+void TerminalView::EndProgress() {
+  if (!bar_on_screen_) return;
+  std::fputs("\n", err_);
+  std::fflush(err_);
+  bar_on_screen_ = false;
+  bar_hint_.clear();
+}
+
+void TerminalView::ComboDelete(int index) {
+  if (index >= 0 && index < static_cast<int>(combo_.size())) combo_.erase(combo_.begin() + index);
+}
+
+BoxAnswer TerminalView::MessageBox(BoxKind kind, const std::string& text,
+                                   const std::string& caption) {
+  PrintLine("[" + caption + "] " + text);
+  if (kind != BoxKind::kQuestion) return BoxAnswer::kOk;
+  switch (settings_.answer) {
+    case AnswerMode::kYes:
+      return BoxAnswer::kYes;
+    case AnswerMode::kNo:
+      return BoxAnswer::kNo;
+    case AnswerMode::kAsk:
+      break;
+  }
+  if (!settings_.stdin_is_terminal) {
+    EraseBar();
+    std::fputs("(answered No: standard input is not a terminal; use --yes or --no)\n", err_);
+    std::fflush(err_);
+    return BoxAnswer::kNo;
+  }
+  return AskOnTerminal("") ? BoxAnswer::kYes : BoxAnswer::kNo;
+}
+
+bool TerminalView::Enabled(int control) const {
+  const auto it = enabled_.find(control);
+  return it == enabled_.end() || it->second;
+}
+
+bool TerminalView::AskOnTerminal(const std::string& question) {
+  EraseBar();
+  std::fputs((question.empty() ? std::string() : question + " ").c_str(), out_);
+  std::fputs("[y/N] ", out_);
+  std::fflush(out_);
+  std::string answer;
+  for (int c = std::fgetc(in_); c != EOF && c != '\n'; c = std::fgetc(in_)) {
+    answer.push_back(static_cast<char>(c));
+  }
+  answer = Trimmed(answer);
+  std::transform(answer.begin(), answer.end(), answer.begin(), [](char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  });
+  if (bar_on_screen_) DrawBar();
+  return answer == "y" || answer == "yes";
+}
+
+void TerminalView::PrintLine(const std::string& line) {
+  EraseBar();
+  std::fputs(line.c_str(), out_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
+  if (bar_on_screen_) DrawBar();
+}
+
+void TerminalView::DrawBar() {
+  const int filled = progress_ * kBarWidth / 100;
+  std::string bar = "\r[" + std::string(static_cast<std::size_t>(filled), '#') +
+                    std::string(static_cast<std::size_t>(kBarWidth - filled), '-') + "] ";
+  std::string percent(8, '\0');
+  const int length = std::snprintf(percent.data(), percent.size(), "%3d%%", progress_);
+  percent.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+  bar += percent;
+  if (!bar_hint_.empty()) bar += "  " + bar_hint_;
+  bar += "\033[K";
+  std::fputs(bar.c_str(), err_);
+  std::fflush(err_);
+}
+
+void TerminalView::EraseBar() {
+  if (!bar_on_screen_) return;
+  std::fputs("\r\033[K", err_);
+  std::fflush(err_);
+}
+
+}  // namespace veltrane
