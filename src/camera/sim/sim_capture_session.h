@@ -21,7 +21,8 @@ struct SimDevice {
 };
 
 // "@device:pnp:\\?\usb#vid_XXXX&pid_XXXX&mi_00#<instance>#{65e8773d-...}\global"
-std::string SimDisplayName(std::uint16_t vendor, std::uint16_t product, const std::string& instance);
+std::string SimDisplayName(std::uint16_t vendor, std::uint16_t product,
+                           const std::string& instance);
 
 class SimCaptureSession : public CaptureSession {
  public:
