@@ -1,0 +1,178 @@
+// The flash dump: file name, line format, group reads in both layouts, and a
+// file that can't be created.
+#include "update/flash_dump.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "app/control_ids.h"
+#include "support/dialog_fixture.h"
+
+namespace veltrane::testing {
+namespace {
+
+TEST(DumpFileName, IsBuiltFromTheLocalTime) {
+  std::tm time{};
+  time.tm_year = 2026 - 1900;
+  time.tm_mon = 0;
+  time.tm_mday = 8;
+  time.tm_hour = 4;
+  time.tm_min = 5;
+  time.tm_sec = 9;
+  EXPECT_EQ(DumpFileName(time), "FW_2026_0108_040509.txt");
+  time.tm_mon = 11;
+  time.tm_hour = 23;
+  EXPECT_EQ(DumpFileName(time), "FW_2026_1208_230509.txt");
+}
+
+TEST(AppendDumpLine, UpperCaseHexWithAtLeastTwoDigitsAndCrCrLf) {
+  const struct {
+    std::uint32_t address;
+    std::uint8_t value;
+    const char* line;
+  } cases[] = {
+      {0x0, 0x0, "0x00, 0x00\r\r\n"},       {0xA, 0xAB, "0x0A, 0xAB\r\r\n"},
+      {0xFF, 0x5, "0xFF, 0x05\r\r\n"},      {0x100, 0xFF, "0x100, 0xFF\r\r\n"},
+      {0xFFFF, 0x10, "0xFFFF, 0x10\r\r\n"}, {0x12345, 0xC0, "0x12345, 0xC0\r\r\n"},
+  };
+  for (const auto& c : cases) {
+    std::string out = "x";
+    AppendDumpLine(out, c.address, c.value);
+    EXPECT_EQ(out, std::string("x") + c.line);
+  }
+}
+
+class FlashDumpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = std::filesystem::temp_directory_path() /
+          ("veltrane_dump_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+           "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  void Start(bool extended) {
+    SimKnobs knobs;
+    knobs.extended = extended;
+    rig = std::make_unique<DialogRig>(DialogRig::WithKnobs(knobs));
+    rig->dialog.Initialise(true);
+    rig->dialog.dump_dir = dir.string() + "/";
+    rig->clock.time.tm_year = 126;
+    rig->clock.time.tm_mon = 11;
+    rig->clock.time.tm_mday = 8;
+    rig->clock.time.tm_hour = 6;
+    rig->clock.time.tm_min = 1;
+    rig->clock.time.tm_sec = 2;
+    start = rig->camera->Log().size();
+    rig->view.log.clear();
+  }
+  std::string Contents() const {
+    std::ifstream in(dir / "FW_2026_1208_060102.txt", std::ios::binary);
+    EXPECT_TRUE(in.good());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  std::string ExpectedLines(std::uint32_t count) const {
+    std::string text;
+    for (std::uint32_t a = 0; a < count; ++a) {
+      AppendDumpLine(text, a, rig->camera->Flash()[a & 0xFFFF]);
+    }
+    return text;
+  }
+  std::vector<std::uint32_t> Lengths(bool gets) const {
+    std::vector<std::uint32_t> out;
+    const auto& log = rig->camera->Log();
+    for (std::size_t i = start; i < log.size(); ++i) {
+      if (log[i].is_set != gets) out.push_back(log[i].length);
+    }
+    return out;
+  }
+
+  std::filesystem::path dir;
+  std::unique_ptr<DialogRig> rig;
+  std::size_t start = 0;
+};
+
+TEST_F(FlashDumpTest, ExtendedLayoutReadsGroupsOf16AndAShorterLastOne) {
+  Start(true);
+  rig->dialog.DumpFlash(33);
+  EXPECT_EQ(Contents(), ExpectedLines(33));
+  // Three block reads: 16, 16 and 1 byte, each a 5-byte SET and a 64-byte GET.
+  EXPECT_EQ(Lengths(true), (std::vector<std::uint32_t>{64, 64, 64}));
+  EXPECT_EQ(rig->view.log, (std::vector<std::string>{"UVC: logging Flash FW content...begin ~",
+                                                     "UVC: logging Flash FW contect...finished."}));
+}
+
+TEST_F(FlashDumpTest, BasicLayoutSetsTheAddressAndReadsAtMost16) {
+  Start(false);
+  rig->dialog.DumpFlash(33);
+  EXPECT_EQ(Contents(), ExpectedLines(33));
+  EXPECT_EQ(Lengths(true), (std::vector<std::uint32_t>{16, 16, 1}));
+  EXPECT_EQ(Lengths(false), (std::vector<std::uint32_t>{2, 2, 2}));
+}
+
+TEST_F(FlashDumpTest, CountZeroWritesAnEmptyFileAndBothLines) {
+  Start(true);
+  rig->dialog.DumpFlash(0);
+  EXPECT_EQ(Contents(), "");
+  EXPECT_EQ(rig->camera->Log().size(), start);
+  EXPECT_EQ(rig->view.log.size(), 2u);
+}
+
+TEST_F(FlashDumpTest, WholeFlashIs65536LinesWithWrappedAddressesBeyond) {
+  Start(true);
+  rig->dialog.DumpFlash(65536 + 16);
+  const std::string text = Contents();
+  EXPECT_EQ(text, ExpectedLines(65536 + 16));
+  EXPECT_EQ(Lengths(true).size(), 4097u);
+  // Address 0x10000 reaches the camera as 0x0000.
+  EXPECT_EQ(rig->camera->Log().back().data[1], 0);
+}
+
+TEST_F(FlashDumpTest, FailedGroupReadIsReportedAndItsLinesStillWritten) {
+  Start(true);
+  rig->camera->Knobs().fail_at = rig->camera->TransferCount() + 4;  // second group's GET
+  rig->dialog.DumpFlash(32);
+  EXPECT_EQ(rig->view.boxes.back().text, "Fail to Read Flash Data!!!");
+  // The group buffer still holds the first group.
+  std::string expected = ExpectedLines(16);
+  for (std::uint32_t a = 16; a < 32; ++a) AppendDumpLine(expected, a, rig->camera->Flash()[a - 16]);
+  EXPECT_EQ(Contents(), expected);
+}
+
+TEST_F(FlashDumpTest, FileThatCannotBeCreatedIsReportedAndNothingIsRead) {
+  Start(true);
+  rig->dialog.dump_dir = (dir / "missing" / "").string();
+  rig->dialog.DumpFlash(64);
+  ASSERT_EQ(rig->view.boxes.size(), 1u);
+  EXPECT_EQ(rig->view.boxes[0].kind, BoxKind::kApplication);
+  EXPECT_EQ(rig->view.boxes[0].text,
+            "Can not create the dump file " + rig->dialog.dump_dir +
+                "FW_2026_1208_060102.txt; the flash contents were not saved.");
+  EXPECT_EQ(rig->camera->Log().size(), start);
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+}
+
+TEST_F(FlashDumpTest, UpdateWithDumpWritesTheNewFlashAndStillSucceeds) {
+  Start(true);
+  rig->dialog.OnToggle(ctl::kDumpCheck);
+  rig->dialog.OnUpgrade();
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+  // The camera restarted after the dump, from the flash the dump shows.
+  EXPECT_EQ(Contents(), ExpectedLines(65536));
+
+  Start(true);
+  rig->dialog.dump_dir = (dir / "missing" / "").string();
+  rig->dialog.OnToggle(ctl::kDumpCheck);
+  rig->dialog.OnUpgrade();
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+  EXPECT_EQ(rig->view.boxes.size(), 1u);
+}
+
+}  // namespace
+}  // namespace veltrane::testing

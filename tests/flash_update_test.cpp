@@ -1,0 +1,495 @@
+// The flash update against the simulated camera: the exact traffic of both
+// layouts, the options, and the failures that must never end in success.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "app/control_ids.h"
+#include "support/dialog_fixture.h"
+#include "update/firmware_image.h"
+
+namespace veltrane::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Property ids under the configured set (selector + 15).
+constexpr std::uint32_t kIdAddress = 17;
+constexpr std::uint32_t kIdData = 18;
+constexpr std::uint32_t kIdRegister = 19;
+constexpr std::uint32_t kIdEnterLoading = 21;
+constexpr std::uint32_t kIdLoadData = 22;
+constexpr std::uint32_t kIdProgram = 24;  // basic layout: set flash address
+constexpr std::uint32_t kIdReadFlash = 25;
+constexpr std::uint32_t kIdErase = 29;
+constexpr std::uint32_t kIdBlockReply = 30;
+constexpr std::uint32_t kIdBlockAddress = 31;
+
+constexpr char kSuccessText[] = "Firmware upgrading successfully done!";
+constexpr char kFailedText[] = "Upgrade failed. The new firmware was not activated.";
+constexpr char kVerifyFailedBox[] =
+    "Verification failed: the flash does not hold the new firmware. The new firmware was not "
+    "activated.";
+
+SimKnobs Knobs(bool extended) {
+  SimKnobs knobs;
+  knobs.extended = extended;
+  return knobs;
+}
+
+// What a default extended update must leave: the image with the camera's own
+// 0xB010-0xB0FF, rebalanced checksums, serial index 3, and the kept 32 bytes.
+SimFlash ExpectedExtendedFlash(const SimFlash& before) {
+  FirmwareImage image;
+  auto& bytes = image.Bytes();
+  std::copy(before.begin() + 0xB010, before.begin() + 0xB100, bytes.begin() + 0xB010);
+  image.Balance(image::kChecksumBlocks[0]);
+  image.Balance(image::kChecksumBlocks[1]);
+  bytes[0xFFF0] = 3;
+  image.Balance(image::kChecksumBlocks[2]);
+  std::copy(before.begin() + 0xFF00, before.begin() + 0xFF20, bytes.begin() + 0xFF00);
+  return bytes;
+}
+
+template <typename Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& param) {
+  return param.param.name;
+}
+
+SimFlash ImageFlash() {
+  return FirmwareImage().Bytes();
+}
+
+// Walks the camera's transfer log from a given record on.
+class Traffic {
+ public:
+  Traffic(const std::vector<TransferRecord>& log, std::size_t from) : log_(log), next_(from) {}
+
+  const TransferRecord& Next(bool is_set, std::uint32_t id, std::uint32_t length) {
+    static const TransferRecord kNone;
+    if (next_ >= log_.size()) {
+      ADD_FAILURE() << "traffic ends early";
+      return kNone;
+    }
+    const TransferRecord& record = log_[next_++];
+    EXPECT_EQ(record.is_set, is_set) << "transfer " << record.number;
+    EXPECT_EQ(record.id, id) << "transfer " << record.number;
+    EXPECT_EQ(record.length, length) << "transfer " << record.number;
+    return record;
+  }
+  void Expect(bool is_set, std::uint32_t id, const Bytes& prefix) {
+    Expect(is_set, id, static_cast<std::uint32_t>(prefix.size()), prefix);
+  }
+  void Expect(bool is_set, std::uint32_t id, std::uint32_t length, const Bytes& prefix) {
+    const TransferRecord& record = Next(is_set, id, length);
+    ASSERT_GE(record.data.size(), prefix.size());
+    EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), record.data.begin()))
+        << "transfer " << record.number;
+  }
+  // The extended block read pair for `address`.
+  void BlockRead(std::uint32_t address) {
+    Expect(true, kIdBlockAddress, {1, Lo(address), Hi(address), 0, 0});
+    Next(false, kIdBlockReply, 64);
+  }
+  std::size_t Left() const { return log_.size() - next_; }
+
+  static std::uint8_t Lo(std::uint32_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
+  static std::uint8_t Hi(std::uint32_t v) { return static_cast<std::uint8_t>((v >> 8) & 0xFF); }
+
+ private:
+  const std::vector<TransferRecord>& log_;
+  std::size_t next_;
+};
+
+class FlashUpdateTest : public ::testing::Test {
+ protected:
+  void Start(bool extended, const std::function<void(SimKnobs&)>& tweak = {}) {
+    SimKnobs knobs = Knobs(extended);
+    if (tweak) tweak(knobs);
+    rig = std::make_unique<DialogRig>(DialogRig::WithKnobs(knobs));
+    rig->dialog.Initialise(true);
+    start = rig->camera->Log().size();
+    before = rig->camera->Flash();
+  }
+  // Transfer number (over the whole run) of the first record of a clean run
+  // that satisfies `pick`; 0 if none.
+  static std::uint32_t FindTransfer(bool extended,
+                                    const std::function<bool(const TransferRecord&)>& pick) {
+    DialogRig clean(DialogRig::WithKnobs(Knobs(extended)));
+    clean.dialog.Initialise(true);
+    const std::size_t from = clean.camera->Log().size();
+    clean.dialog.OnUpgrade();
+    const auto& log = clean.camera->Log();
+    for (std::size_t i = from; i < log.size(); ++i) {
+      if (pick(log[i])) return log[i].number;
+    }
+    return 0;
+  }
+  static bool ProgramAt(const TransferRecord& r, std::uint32_t address) {
+    return r.is_set && r.id == kIdProgram && r.length == 64 && r.data[2] == Traffic::Lo(address) &&
+           r.data[3] == Traffic::Hi(address);
+  }
+  bool Logged(const std::string& line) const {
+    const auto& log = rig->view.log;
+    return std::find(log.begin(), log.end(), line) != log.end();
+  }
+  std::size_t Count(std::uint32_t id) const {
+    const auto& log = rig->camera->Log();
+    return static_cast<std::size_t>(std::count_if(log.begin() + static_cast<long>(start), log.end(),
+                                                  [id](const auto& r) { return r.id == id; }));
+  }
+  // A failed update: no success anywhere, Upgrade usable again.
+  void ExpectFailedAndRetryable() {
+    EXPECT_FALSE(rig->dialog.LastUpdateSucceeded());
+    EXPECT_FALSE(Logged("UVC: Check Flash Pass ~"));
+    EXPECT_FALSE(Logged("UVC: completed to download code."));
+    EXPECT_EQ(rig->view.Text(ctl::kStatusLine), kFailedText);
+    EXPECT_TRUE(rig->view.Enabled(ctl::kUpgradeButton));
+    EXPECT_EQ(rig->state.upgrade_allowed, 1);
+    EXPECT_EQ(rig->state.reboot_pending, 0);
+    EXPECT_EQ(rig->camera->Restarts(), 0u);
+  }
+
+  std::unique_ptr<DialogRig> rig;
+  std::size_t start = 0;
+  SimFlash before{};
+};
+
+TEST_F(FlashUpdateTest, DefaultExtendedUpdateSendsExactlyTheExpectedTraffic) {
+  Start(true);
+  rig->dialog.OnUpgrade();
+  const SimFlash expected = ExpectedExtendedFlash(before);
+
+  Traffic t(rig->camera->Log(), start);
+  t.BlockRead(0xFF00);  // the kept bytes
+  t.Next(false, 0, 1024);
+  t.Expect(true, kIdRegister, {1, 0xE3, 0x34, 3, 0, 0, 0, 0, 0});
+  t.Expect(true, kIdAddress, {1, 0xE3, 0x34, 0, 0});
+  t.Next(false, kIdRegister, 9);
+  t.Expect(true, kIdAddress, {1, 0x0B, 0x44, 0, 0});
+  t.Next(false, kIdRegister, 9);
+  for (std::uint32_t a = 0xB000; a < 0xC000; a += 60) t.BlockRead(a);
+  for (std::uint32_t unit = 0; unit < 16; ++unit) {
+    const TransferRecord& erase = t.Next(true, kIdErase, 16);
+    EXPECT_EQ(Bytes(erase.data.begin(), erase.data.begin() + 4),
+              (Bytes{2, 0, static_cast<std::uint8_t>(unit << 4), 0}));
+  }
+  for (std::uint32_t a = 0; a < 0x10000; a += 32) {
+    const TransferRecord& piece = t.Next(true, kIdProgram, 64);
+    ASSERT_EQ(piece.data.size(), 64u);
+    EXPECT_EQ(Bytes(piece.data.begin(), piece.data.begin() + 4),
+              (Bytes{1, 32, Traffic::Lo(a), Traffic::Hi(a)}));
+    // The piece at 0xFF00 carries the camera's own bytes; the checksum bytes
+    // are the rebalanced ones.
+    EXPECT_TRUE(std::equal(piece.data.begin() + 4, piece.data.begin() + 36, expected.begin() + a))
+        << std::hex << a;
+    EXPECT_TRUE(
+        std::all_of(piece.data.begin() + 36, piece.data.end(), [](auto b) { return b == 0; }));
+  }
+  for (std::uint32_t a = 0xF000; a < 0x10000; a += 60) t.BlockRead(a);
+  for (std::uint32_t a = 0; a < 0xF000; a += 60) t.BlockRead(a);  // verification
+  t.Expect(true, kIdRegister, 9, {1, 0x0F, 0xE0, 1});
+  // What follows is the camera's own restart, nothing from the update.
+  EXPECT_EQ(t.Left(), 0u);
+
+  EXPECT_EQ(rig->camera->Flash(), expected);
+  EXPECT_EQ(rig->camera->RunningVersion(), 0x0A010801u);
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+  EXPECT_EQ(rig->view.Text(ctl::kStatusLine), kSuccessText);
+  EXPECT_EQ(rig->view.Text(ctl::kHintLine),
+            "Re-plug the device after close this program to active the new firmware.");
+  EXPECT_EQ(rig->view.progress, 100);
+  EXPECT_EQ(rig->view.log,
+            (std::vector<std::string>{"Start update procedure", "UVC: Check Flash Start...", " ",
+                                      "UVC: Check Flash Pass ~", " ",
+                                      "UVC: completed to download code."}));
+  EXPECT_EQ(rig->sleeper.waits.back(), 200u);
+  EXPECT_EQ(rig->state.reboot_pending, 1);
+  EXPECT_FALSE(rig->view.Enabled(ctl::kUpgradeButton));
+  EXPECT_EQ(rig->state.upgrade_allowed, 0);
+  EXPECT_FALSE(rig->session.GraphBuilt());
+  EXPECT_TRUE(rig->view.boxes.empty());
+  // The bar climbs from 30 to 69 while programming.
+  const auto& bar = rig->view.progress_history;
+  EXPECT_EQ(*std::max_element(bar.begin(), bar.end() - 1), 69);
+  EXPECT_EQ(bar.front(), 30);
+  EXPECT_TRUE(std::is_sorted(bar.begin(), bar.end()));
+}
+
+TEST_F(FlashUpdateTest, BasicLayoutLoadsTheUnpatchedImageAndVerifiesWithFlashReads) {
+  Start(false);
+  rig->dialog.OnUpgrade();
+  const SimFlash image = ImageFlash();
+
+  Traffic t(rig->camera->Log(), start);
+  t.BlockRead(0xFF00);
+  t.Next(false, 0, 1024);
+  t.Expect(true, kIdAddress, {0xE3, 0x34});
+  t.Expect(true, kIdData, {3});
+  t.Expect(true, kIdAddress, {0xE3, 0x34});
+  t.Next(false, kIdData, 1);
+  t.Expect(true, kIdAddress, {0x0B, 0x44});
+  t.Next(false, kIdData, 1);
+  t.Expect(true, kIdEnterLoading, {1});
+  for (std::uint32_t a = 0; a < 0x10000; a += 16) {
+    t.Expect(true, kIdLoadData, Bytes(image.begin() + a, image.begin() + a + 16));
+  }
+  for (std::uint32_t a = 0xF000; a < 0x10000; a += 60) t.BlockRead(a);
+  for (std::uint32_t a = 0; a < 0x10000; a += 16) {
+    t.Expect(true, kIdProgram, {Traffic::Lo(a), Traffic::Hi(a)});
+    t.Next(false, kIdReadFlash, 16);
+  }
+  t.Expect(true, kIdAddress, {0x0F, 0xE0});
+  t.Expect(true, kIdData, {1});
+  EXPECT_EQ(t.Left(), 0u);
+
+  EXPECT_EQ(rig->camera->Flash(), image);
+  EXPECT_EQ(rig->state.image.Bytes(), ImageFlash());
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+  EXPECT_EQ(rig->view.Text(ctl::kStatusLine), kSuccessText);
+}
+
+TEST_F(FlashUpdateTest, SecondUpdateInOneRunLeavesThePatchedImageAsItWas) {
+  Start(true);
+  rig->dialog.OnUpgrade();
+  const ImageBytes first = rig->state.image.Bytes();
+  rig->camera->TakeDeviceEvents();
+  rig->state.upgrade_allowed = 1;
+  rig->dialog.OnUpgrade();
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+  EXPECT_EQ(rig->state.image.Bytes(), first);
+  EXPECT_EQ(rig->camera->Flash(), ExpectedExtendedFlash(before));
+}
+
+struct OptionCase {
+  const char* name;
+  bool extended;
+  std::vector<int> toggles;
+  std::size_t erases;
+  std::size_t pieces;  // program pieces or loaded pieces
+  std::size_t restarts;
+  bool verify_texts;
+};
+
+class OptionTest : public FlashUpdateTest, public ::testing::WithParamInterface<OptionCase> {};
+
+TEST_P(OptionTest, CheckBoxesShapeTheUpdate) {
+  const OptionCase& c = GetParam();
+  Start(c.extended);
+  for (int control : c.toggles) rig->dialog.OnToggle(control);
+  rig->dialog.OnUpgrade();
+
+  EXPECT_EQ(Count(kIdErase), c.erases);
+  EXPECT_EQ(Count(c.extended ? kIdProgram : kIdLoadData), c.pieces);
+  const auto& log = rig->camera->Log();
+  const auto restarts =
+      std::count_if(log.begin() + static_cast<long>(start), log.end(), [](auto& r) {
+        return r.is_set && r.id == kIdRegister && r.data[1] == 0x0F && r.data[2] == 0xE0;
+      });
+  EXPECT_EQ(static_cast<std::size_t>(restarts), c.restarts);
+  EXPECT_EQ(Logged("UVC: Check Flash Start..."), c.verify_texts);
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+  EXPECT_EQ(rig->view.Text(ctl::kStatusLine), kSuccessText);
+  EXPECT_EQ(rig->view.progress, 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FlashUpdate, OptionTest,
+    ::testing::Values(
+        // Download off also clears Program: the bar jumps to 80, nothing is written.
+        OptionCase{"NoDownload", true, {ctl::kDownloadCheck}, 0, 0, 1, true},
+        OptionCase{"NoProgram", true, {ctl::kProgramCheck}, 16, 0, 1, true},
+        // Without verification the restart command goes out twice.
+        OptionCase{"NoVerify", true, {ctl::kVerifyCheck}, 16, 2048, 2, false}),
+    CaseName<OptionCase>);
+
+TEST_F(FlashUpdateTest, NoDownloadJumpsTheBarTo80AndLeavesTheFlash) {
+  Start(true);
+  rig->dialog.OnToggle(ctl::kDownloadCheck);
+  rig->dialog.OnUpgrade();
+  EXPECT_EQ(rig->view.progress_history, (std::vector<int>{80, 100}));
+  // The restart booted the old firmware again.
+  EXPECT_EQ(rig->camera->Flash(), before);
+}
+
+TEST_F(FlashUpdateTest, NoVerifyWaits200msAfterEachRestart) {
+  Start(true);
+  rig->dialog.OnToggle(ctl::kVerifyCheck);
+  const std::size_t waits = rig->sleeper.waits.size();
+  rig->dialog.OnUpgrade();
+  EXPECT_EQ(std::vector<std::uint32_t>(rig->sleeper.waits.begin() + static_cast<long>(waits),
+                                       rig->sleeper.waits.end()),
+            (std::vector<std::uint32_t>{200, 200}));
+}
+
+TEST_F(FlashUpdateTest, NoProgramErasesEveryUnit) {
+  Start(true);
+  rig->dialog.OnToggle(ctl::kProgramCheck);
+  rig->dialog.OnUpgrade();
+  EXPECT_TRUE(std::all_of(rig->camera->Flash().begin(), rig->camera->Flash().end(),
+                          [](auto b) { return b == 0xFF; }));
+}
+
+// Verification compares every programmed byte: a piece the flash silently
+// ignored is found wherever it lies, in both layouts.
+struct DroppedPiece {
+  bool extended;
+  std::uint32_t address;
+};
+
+class VerifyTest : public FlashUpdateTest, public ::testing::WithParamInterface<DroppedPiece> {};
+
+TEST_P(VerifyTest, DroppedWriteFailsVerificationAndActivatesNothing) {
+  const DroppedPiece p = GetParam();
+  std::uint32_t loads = 0;
+  const std::uint32_t number = FindTransfer(p.extended, [&](const TransferRecord& r) {
+    if (p.extended) return ProgramAt(r, p.address);
+    return r.id == kIdLoadData && loads++ == p.address / 16;
+  });
+  ASSERT_NE(number, 0u);
+  Start(p.extended, [&](SimKnobs& k) { k.drop_at = number; });
+  rig->dialog.OnUpgrade();
+
+  EXPECT_NE(rig->camera->Flash(), p.extended ? ExpectedExtendedFlash(before) : ImageFlash());
+  ASSERT_FALSE(rig->view.log.empty());
+  EXPECT_EQ(rig->view.log.back().rfind("UVC: Check Flash Fail at 0x", 0), 0u)
+      << rig->view.log.back();
+  EXPECT_EQ(rig->view.BoxTexts(), std::vector<std::string>{kVerifyFailedBox});
+  EXPECT_EQ(rig->view.progress, 0);
+  EXPECT_TRUE(rig->session.GraphBuilt());
+  ExpectFailedAndRetryable();
+}
+
+INSTANTIATE_TEST_SUITE_P(FlashUpdate, VerifyTest,
+                         ::testing::Values(DroppedPiece{true, 0x1000}, DroppedPiece{true, 0xF020},
+                                           DroppedPiece{true, 0xFF00}, DroppedPiece{false, 0x0040},
+                                           DroppedPiece{false, 0xF800}));
+
+TEST_F(FlashUpdateTest, VerifyNamesTheFirstBadAddress) {
+  // The first byte of the piece at 0x1000 that the image holds below 0xFF.
+  const SimFlash image = ImageFlash();
+  std::uint32_t first = 0x1000;
+  while (image[first] == 0xFF) ++first;
+  ASSERT_LT(first, 0x1020u);
+  const std::uint32_t number =
+      FindTransfer(true, [](const TransferRecord& r) { return ProgramAt(r, 0x1000); });
+  Start(true, [&](SimKnobs& k) { k.drop_at = number; });
+  rig->dialog.OnUpgrade();
+  char expected[40];
+  std::snprintf(expected, sizeof expected, "UVC: Check Flash Fail at 0x%04X", first);
+  EXPECT_EQ(rig->view.log.back(), expected);
+}
+
+TEST_F(FlashUpdateTest, FailedVerifyReadFailsTheUpdate) {
+  // The second verification read (address 60), after the last area's read-back.
+  const std::uint32_t number = FindTransfer(true, [](const TransferRecord& r) {
+    return r.id == kIdBlockAddress && r.data[1] == 60 && r.data[2] == 0;
+  });
+  Start(true, [&](SimKnobs& k) { k.fail_at = number + 1; });
+  rig->dialog.OnUpgrade();
+  EXPECT_EQ(rig->view.log.back(), "UVC: Check Flash Fail at 0x003C");
+  EXPECT_EQ(rig->camera->Flash(), ExpectedExtendedFlash(before));
+  ExpectFailedAndRetryable();
+}
+
+// Reads that must succeed before anything is erased: the kept bytes at 0xFF00
+// and the camera's own area. A failure stops with the flash and image intact.
+struct EarlyReadCase {
+  const char* name;
+  std::uint32_t block_address;
+  const char* box_start;
+};
+
+class EarlyReadTest : public FlashUpdateTest,
+                      public ::testing::WithParamInterface<EarlyReadCase> {};
+
+TEST_P(EarlyReadTest, FailedReadStopsBeforeAnyErase) {
+  const EarlyReadCase c = GetParam();
+  const std::uint32_t number = FindTransfer(true, [&](const TransferRecord& r) {
+    return r.id == kIdBlockReply && r.data.size() == 64 &&
+           r.data[1] == Traffic::Lo(c.block_address) && r.data[2] == Traffic::Hi(c.block_address);
+  });
+  ASSERT_NE(number, 0u);
+  Start(true, [&](SimKnobs& k) { k.fail_at = number; });
+  rig->dialog.OnUpgrade();
+
+  EXPECT_EQ(Count(kIdErase), 0u);
+  EXPECT_EQ(Count(kIdProgram), 0u);
+  EXPECT_EQ(rig->camera->Flash(), before);
+  EXPECT_EQ(rig->state.image.Bytes(), ImageFlash());
+  ASSERT_FALSE(rig->view.boxes.empty());
+  EXPECT_EQ(rig->view.boxes.back().text.rfind(c.box_start, 0), 0u) << rig->view.boxes.back().text;
+  EXPECT_EQ(rig->view.boxes.back().kind, BoxKind::kApplication);
+  ExpectFailedAndRetryable();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FlashUpdate, EarlyReadTest,
+    ::testing::Values(EarlyReadCase{"KeptBytes", 0xFF00,
+                                    "Can not read the camera's own data at flash address 0xFF00"},
+                      EarlyReadCase{"CameraArea", 0xB078,
+                                    "Can not read the camera's own settings"}),
+    CaseName<EarlyReadCase>);
+
+TEST_F(FlashUpdateTest, KeptBytesMatterNotInTheBasicLayout) {
+  Start(false);
+  // The GET of the read at 0xFF00, the update's second transfer.
+  rig->camera->Knobs().fail_at = rig->camera->TransferCount() + 2;
+  rig->dialog.OnUpgrade();
+  EXPECT_FALSE(rig->state.preserved_string_read_ok);
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+  EXPECT_EQ(rig->camera->Flash(), ImageFlash());
+}
+
+TEST_F(FlashUpdateTest, AnyRefusedEraseStopsBeforeProgramming) {
+  const std::uint32_t fifth = FindTransfer(
+      true, [](const TransferRecord& r) { return r.id == kIdErase && r.data[2] == 0x40; });
+  Start(true, [&](SimKnobs& k) { k.fail_at = fifth; });
+  rig->dialog.OnUpgrade();
+  EXPECT_EQ(Count(kIdErase), 5u);
+  EXPECT_EQ(Count(kIdProgram), 0u);
+  EXPECT_EQ(rig->view.log.back(), "UVC: fail to change mode!\nUVC: fail to load code!");
+  EXPECT_EQ(rig->view.progress, 0);
+  EXPECT_FALSE(rig->session.GraphBuilt());
+  ExpectFailedAndRetryable();
+}
+
+TEST_F(FlashUpdateTest, RefusedPieceStopsWithTheCameraBound) {
+  const std::uint32_t number =
+      FindTransfer(true, [](const TransferRecord& r) { return ProgramAt(r, 0x2000); });
+  Start(true, [&](SimKnobs& k) { k.fail_at = number; });
+  rig->dialog.OnUpgrade();
+  EXPECT_EQ(rig->view.boxes.back().text, "Fail to Download code!");
+  EXPECT_EQ(Count(kIdProgram), 0x2000u / 32 + 1);
+  EXPECT_TRUE(rig->session.GraphBuilt());
+  ExpectFailedAndRetryable();
+}
+
+TEST_F(FlashUpdateTest, ImageForAnotherVariantIsRefused) {
+  Start(true, [](SimKnobs& k) { k.chip_id = 12; });
+  rig->dialog.OnUpgrade();
+  EXPECT_EQ(rig->view.BoxTexts(), std::vector<std::string>{"2)Firmware is not match!"});
+  EXPECT_EQ(Count(kIdErase), 0u);
+  ExpectFailedAndRetryable();
+
+  Start(true, [](SimKnobs& k) { k.culling = 1; });
+  rig->dialog.OnUpgrade();
+  EXPECT_EQ(rig->view.BoxTexts(), (std::vector<std::string>{"1)Firmware is not match!",
+                                                            "CullingFunc:1, ISPCode[0x0016]:20"}));
+}
+
+TEST_F(FlashUpdateTest, NoCameraIsReportedTwice) {
+  Start(true);
+  rig->session.Teardown();
+  rig->camera->Unplug();
+  rig->dialog.OnUpgrade();
+  EXPECT_EQ(rig->view.boxes.back().text, "Can not find device");
+  EXPECT_EQ(rig->view.log.back(), "Can not find device");
+  ExpectFailedAndRetryable();
+}
+
+}  // namespace
+}  // namespace veltrane::testing
