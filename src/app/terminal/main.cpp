@@ -89,11 +89,15 @@ int RunDialog(const std::string& title, const Options& options, SimSetup& sim) {
 
   const int status = StartupStatus(dialog.Initialise(true), dialog);
 
-  SetOption(dialog, ctl::kDownloadCheck, dialog.DownloadEnabled, !options.no_download);
-  SetOption(dialog, ctl::kProgramCheck, dialog.ProgramEnabled, !options.no_program);
-  SetOption(dialog, ctl::kVerifyCheck, dialog.VerifyEnabled, !options.no_verify);
-  SetOption(dialog, ctl::kDumpCheck, dialog.DumpEnabled, options.dump);
-  SetOption(dialog, ctl::kWriteProtectCheck, dialog.WriteProtectReset, options.write_protect_reset);
+  // Only the boxes named on the command line are clicked: with both
+  // --no-download and --no-program, Program must not bring Download back.
+  if (options.no_download) SetOption(dialog, ctl::kDownloadCheck, dialog.DownloadEnabled, false);
+  if (options.no_program) SetOption(dialog, ctl::kProgramCheck, dialog.ProgramEnabled, false);
+  if (options.no_verify) SetOption(dialog, ctl::kVerifyCheck, dialog.VerifyEnabled, false);
+  if (options.dump) SetOption(dialog, ctl::kDumpCheck, dialog.DumpEnabled, true);
+  if (options.write_protect_reset) {
+    SetOption(dialog, ctl::kWriteProtectCheck, dialog.WriteProtectReset, true);
+  }
 
   if (status != kExitOk) return status;
   const bool upgrade_enabled = view.Enabled(ctl::kUpgradeButton);

@@ -1,0 +1,340 @@
+// End-to-end runs of the terminal program against its built-in simulator.
+#include <gtest/gtest.h>
+
+#ifdef __unix__
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace veltrane {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kReady[] = "The program will upgrade the firmware of your Tessaro.";
+constexpr char kPress[] = "Press Upgrade to begin.";
+constexpr char kOldVersion[] = "Current Firmware Version: 3.1.0.5.091203";
+constexpr char kNewVersion[] = "Current Firmware Version: 3.1.0.6.100108";
+constexpr char kSameQuestion[] =
+    "[] The firmware running in your webcam has the same version,\n Do you want to continue?";
+constexpr char kSuccess[] = "Firmware upgrading successfully done!";
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+
+  bool Has(const std::string& text) const { return out.find(text) != std::string::npos; }
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+};
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class TerminalProgram : public ::testing::Test {
+ protected:
+  // A run started and not yet collected; each has its own working and lock
+  // directory, so runs can overlap.
+  struct Launched {
+    FILE* pipe = nullptr;
+    fs::path dir;
+  };
+
+  void SetUp() override {
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    if (error) GTEST_SKIP() << "cannot locate the test binary";
+    exe_ = self.parent_path().parent_path() / "veltrane-upgrade";
+    if (!fs::exists(exe_)) GTEST_SKIP() << exe_ << " was not built";
+    std::string pattern = (fs::temp_directory_path() / "veltrane-terminal-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    if (!root_.empty()) fs::remove_all(root_, ignored);
+  }
+
+  Launched Launch(const std::string& args) {
+    Launched run;
+    run.dir = root_ / ("run" + std::to_string(++runs_));
+    fs::create_directories(run.dir);
+    const std::string command = "cd " + Quote(run.dir.string()) +
+                                " && VELTRANE_LOCK_DIR=" + Quote(run.dir.string()) + " " +
+                                Quote(exe_.string()) + " " + args + " </dev/null 2>" +
+                                Quote((run.dir / "stderr.txt").string());
+    run.pipe = popen(command.c_str(), "r");
+    return run;
+  }
+
+  static RunResult Collect(Launched& run) {
+    RunResult result;
+    if (run.pipe == nullptr) return result;
+    for (int c = std::fgetc(run.pipe); c != EOF; c = std::fgetc(run.pipe)) {
+      result.out.push_back(static_cast<char>(c));
+    }
+    const int status = pclose(run.pipe);
+    run.pipe = nullptr;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.err = ReadFile(run.dir / "stderr.txt");
+    return result;
+  }
+
+  RunResult Run(const std::string& args) {
+    Launched run = Launch(args);
+    return Collect(run);
+  }
+
+  fs::path exe_;
+  fs::path root_;
+  int runs_ = 0;
+};
+
+struct StartupCase {
+  std::string args;
+  int status;
+  std::vector<std::string> shown;      // each must appear on standard output
+  std::vector<std::string> not_shown;  // none may
+};
+
+TEST_F(TerminalProgram, KnobsReproduceEveryStartUpOutcome) {
+  const std::vector<StartupCase> cases = {
+      {"--simulate", 0, {kReady, kPress, kOldVersion}, {"[", "log:"}},
+      {"--simulate=device=none",
+       1,
+       {"[Pellorin] Your device is not connected, please connect the device and restart the "
+        "application",
+        "No device found!"},
+       {"Version"}},
+      {"--simulate=device=foreign", 1, {"No device found! VID PID Error!"}, {"[", "Version"}},
+      // A built-in webcam listed first must not lock the camera out.
+      {"--simulate=device=extra", 0, {kReady, kPress, kOldVersion}, {"Error"}},
+      {"--simulate=vid=1234", 1, {"No device found! VID PID Error!"}, {"Version"}},
+      {"--simulate=set=none", 1, {"[veltrane-upgrade] Wrong XU GUID!"}, {"Version"}},
+      {"--simulate=set=fallback", 0, {kOldVersion}, {"["}},
+      {"--simulate=layout=basic", 0, {kReady, kPress}, {"Version", "["}},
+      {"--simulate=release=0x4207", 0, {"Current Firmware Version: 4.2.0.7.091203"}, {}},
+      {"--simulate=version=0x0A010801 --no", 1, {kSameQuestion}, {}},
+      {"--simulate=version=0x0A010801", 1, {kSameQuestion}, {}},
+      {"--simulate=version=0x0A010801 --yes", 0, {kSameQuestion}, {}},
+      {"--simulate=version=0x0B010101 --yes", 0, {"is newer than this version"}, {}},
+      {"--simulate=version=0x0B010101 --no", 1, {"is newer than this version"}, {}},
+      {"--simulate=fail=2 --no",
+       1,
+       {"[Error!] ", "Current Firmware Version: 3.1.0.5.-5212-52", "is newer than this version"},
+       {}},
+      {"--simulate=vid=5c71,pid=00b3 --verbose",
+       0,
+       {"log: BurnCode Version = 2010/01/08. V2.03", "log: VID = 0x5c71, PID = 0x00b3."},
+       {}},
+  };
+  // The runs mostly wait; start them all, then collect.
+  std::vector<Launched> runs;
+  for (const auto& c : cases) runs.push_back(Launch(c.args));
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const StartupCase& c = cases[i];
+    const RunResult result = Collect(runs[i]);
+    EXPECT_EQ(result.status, c.status) << c.args << "\n" << result.out << result.err;
+    for (const auto& text : c.shown) EXPECT_TRUE(result.Has(text)) << c.args << ": " << text;
+    for (const auto& text : c.not_shown) EXPECT_FALSE(result.Has(text)) << c.args << ": " << text;
+  }
+}
+
+TEST_F(TerminalProgram, DefaultStartUpPrintsEachTextOnce) {
+  const RunResult result = Run("--simulate");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.Lines(), (std::vector<std::string>{kReady, kPress, kOldVersion}));
+  EXPECT_EQ(result.err, "");
+}
+
+TEST_F(TerminalProgram, QuestionWithoutATerminalIsAnsweredNo) {
+  const RunResult result = Run("--simulate=version=0x0A010801");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("standard input is not a terminal"), std::string::npos);
+}
+
+TEST_F(TerminalProgram, UsageErrorsExitTwoNamingTheBadArgument) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"--simulate=bogus=1", "bogus"},
+      {"--simulate=layout=round", "layout=round"},
+      {"--simulate=layout", "layout"},
+      {"--simulate=set=other", "set=other"},
+      {"--simulate=version=0xZZ", "version=0xZZ"},
+      {"--simulate=version=0x123456789", "version=0x123456789"},
+      {"--simulate=release=0x12345", "release=0x12345"},
+      {"--simulate=chip=256", "chip=256"},
+      {"--simulate=fail=-1", "fail=-1"},
+      {"--simulate=device=two", "device=two"},
+      {"--simulate=vid=12,,pid=3", "''"},
+      {"--frobnicate", "--frobnicate"},
+      {"--simulate stray", "stray"},
+      {"--simulate --trace", "--trace"},
+      {"--simulate --yes --no", "--no"},
+      {"--simulate --verbose=1", "--verbose"},
+      {"--simulate --dump-dir /nonexistent/veltrane", "/nonexistent/veltrane"},
+  };
+  for (const auto& [args, named] : cases) {
+    const RunResult result = Run(args);
+    EXPECT_EQ(result.status, 2) << args;
+    EXPECT_EQ(result.out, "") << args;
+    EXPECT_NE(result.err.find(named), std::string::npos) << args << ": " << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+  }
+}
+
+TEST_F(TerminalProgram, WithoutSimulatorThereIsNoBackend) {
+  const RunResult result = Run("");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_NE(result.err.find("No camera backend is available"), std::string::npos);
+}
+
+TEST_F(TerminalProgram, HelpListsEveryOptionAndKnob) {
+  const RunResult result = Run("--help");
+  EXPECT_EQ(result.status, 0);
+  for (const char* word :
+       {"--simulate",   "--yes",       "--no",      "--verbose",        "--trace",
+        "--config",     "--help",      "--version", "--upgrade",        "--no-download",
+        "--no-program", "--no-verify", "--dump",    "--dump-dir",       "--write-protect-reset",
+        "layout=",      "set=",        "version=",  "release=",         "chip=",
+        "culling=",     "vid=",        "pid=",      "device=",          "fail=",
+        "unplug=",      "drop=",       "flash=",    "VELTRANE_LOCK_DIR"}) {
+    EXPECT_TRUE(result.Has(word)) << word;
+  }
+  EXPECT_EQ(Run("--version").status, 0);
+}
+
+TEST_F(TerminalProgram, SecondInstanceIsRefused) {
+  // Hold the lock of the next run's directory, as a running instance would.
+  const fs::path dir = root_ / ("run" + std::to_string(runs_ + 1));
+  fs::create_directories(dir);
+  const int fd = open((dir / "veltrane-upgrade.lock").c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  const RunResult result = Run("--simulate");
+  close(fd);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "[Pellorin] Another instance of this program is already running\n");
+}
+
+TEST_F(TerminalProgram, TraceWritesOneNumberedLinePerTransfer) {
+  const fs::path trace = root_ / "trace.txt";
+  ASSERT_EQ(Run("--simulate --trace " + Quote(trace.string())).status, 0);
+  std::istringstream in(ReadFile(trace));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  // Probe, version, and the release bytes' address and reply.
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].rfind("1 GET set={F679EF5B-54DF-4BFC-B8CB-CA7E89A5233F} id=0 len=1024 "
+                           "rc=0x00000000 data=",
+                           0),
+            0u)
+      << lines[0];
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].rfind(std::to_string(i + 1) + " ", 0), 0u) << lines[i];
+  }
+  EXPECT_NE(lines[2].find(" SET "), std::string::npos);
+}
+
+TEST_F(TerminalProgram, FullUpgradeShowsTheNewVersion) {
+  const RunResult result = Run("--simulate --upgrade --yes");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(result.Has(kSuccess));
+  ASSERT_FALSE(result.Lines().empty());
+  EXPECT_EQ(result.Lines().back(), kNewVersion);
+}
+
+TEST_F(TerminalProgram, UpgradeExitStatusFollowsTheUpdate) {
+  struct Case {
+    std::string args;
+    int status;
+    bool success_shown;
+    bool counts_shown;  // the "N of 65536 bytes" hint lines
+  };
+  const std::vector<Case> cases = {
+      {"--simulate=fail=300 --upgrade", 1, false, true},
+      // Declined at start-up: Upgrade is disabled and never pressed.
+      {"--simulate=version=0x0A010801 --no --upgrade", 1, false, false},
+      {"--simulate=set=none --upgrade", 1, false, false},
+      {"--simulate --upgrade --no-download", 0, true, false},
+      // Both boxes cleared: Program must not bring Download back.
+      {"--simulate --upgrade --no-download --no-program", 0, true, false},
+      {"--simulate --upgrade --no-program --no-verify", 0, true, false},
+  };
+  std::vector<Launched> runs;
+  for (const auto& c : cases) runs.push_back(Launch(c.args));
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    const RunResult result = Collect(runs[i]);
+    EXPECT_EQ(result.status, c.status) << c.args << "\n" << result.err;
+    EXPECT_EQ(result.Has(kSuccess), c.success_shown) << c.args;
+    EXPECT_EQ(result.Has(" of 65536 bytes\n"), c.counts_shown) << c.args;
+  }
+}
+
+TEST_F(TerminalProgram, FlashFilePersistsTheUpgradeAcrossRuns) {
+  const fs::path flash = root_ / "flash.bin";
+  const fs::path dumps = root_ / "dumps";
+  fs::create_directories(dumps);
+  const std::string knobs = "--simulate=flash=" + Quote(flash.string());
+
+  const RunResult first = Run(knobs + " --upgrade --dump --dump-dir " + Quote(dumps.string()));
+  EXPECT_EQ(first.status, 0) << first.err;
+  ASSERT_TRUE(fs::exists(flash));
+  EXPECT_EQ(fs::file_size(flash), 65536u);
+  // The dump went where it was told.
+  std::vector<fs::path> dump_files;
+  for (const auto& entry : fs::directory_iterator(dumps)) dump_files.push_back(entry.path());
+  ASSERT_EQ(dump_files.size(), 1u);
+  EXPECT_EQ(dump_files[0].filename().string().rfind("FW_", 0), 0u);
+
+  // The camera now runs the image's version: the same-version question.
+  const RunResult second = Run(knobs + " --no");
+  EXPECT_EQ(second.status, 1);
+  EXPECT_TRUE(second.Has(kNewVersion));
+  EXPECT_TRUE(second.Has(kSameQuestion));
+
+  // A file of the wrong size is refused before anything runs.
+  const fs::path short_file = root_ / "short.bin";
+  std::ofstream(short_file) << "not a flash";
+  const RunResult refused = Run("--simulate=flash=" + Quote(short_file.string()));
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("short.bin"), std::string::npos);
+  EXPECT_EQ(ReadFile(short_file), "not a flash");
+}
+
+}  // namespace
+}  // namespace veltrane
+
+#else
+
+TEST(TerminalProgram, OnlyOnUnix) {
+  GTEST_SKIP() << "the terminal program is built on Unix only";
+}
+
+#endif
