@@ -2,6 +2,7 @@
 // in the basic layout), verify, restart.
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -73,24 +74,29 @@ constexpr char kVerifyFailedText[] =
     "Verification failed: the flash does not hold the new firmware. The new firmware was not "
     "activated.";
 
-// snprintf into `out`, reusing its storage.
-template <typename... Args>
-void FormatInto(std::string& out, const char* format, Args... args) {
-  const int length = std::snprintf(nullptr, 0, format, args...);
-  if (length <= 0) {
-    out.clear();
-    return;
-  }
-  out.resize(static_cast<std::size_t>(length) + 1);
-  std::snprintf(out.data(), out.size(), format, args...);
-  out.resize(static_cast<std::size_t>(length));
-}
-
 template <typename... Args>
 std::string Format(const char* format, Args... args) {
-  std::string text;
-  FormatInto(text, format, args...);
+  const int length = std::snprintf(nullptr, 0, format, args...);
+  if (length <= 0) return {};
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  std::snprintf(text.data(), text.size(), format, args...);
+  text.resize(static_cast<std::size_t>(length));
   return text;
+}
+
+// "%d of %d bytes" into `out`, reusing its storage: it is shown after every
+// piece, so it stays off the formatted-output path.
+void ProgressHint(std::string& out, std::int32_t done, std::int32_t total) {
+  std::array<char, 16> digits{};
+  out.clear();
+  auto append = [&](std::int32_t value) {
+    const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    out.append(digits.data(), result.ptr);
+  };
+  append(done);
+  out += " of ";
+  append(total);
+  out += " bytes";
 }
 
 constexpr std::uint8_t Lo(std::uint32_t value) {
@@ -423,8 +429,8 @@ int UpgradeDialog::UpdateFlash() {
         view.SetProgress(static_cast<int>(done) + kProgressProgramStart);
         offset += extended ? kPieceBytes : count;
         if (remaining <= 0) break;
-        FormatInto(hint, "%d of %d bytes", static_cast<int>(flash_bytes) - remaining,
-                   static_cast<int>(flash_bytes));
+        ProgressHint(hint, static_cast<std::int32_t>(flash_bytes) - remaining,
+                     static_cast<std::int32_t>(flash_bytes));
         view.SetText(ctl::kHintLine, hint);
         view.Repaint();
       }
