@@ -261,14 +261,6 @@ TEST_F(TerminalProgram, TraceWritesOneNumberedLinePerTransfer) {
   EXPECT_NE(lines[2].find(" SET "), std::string::npos);
 }
 
-TEST_F(TerminalProgram, FullUpgradeShowsTheNewVersion) {
-  const RunResult result = Run("--simulate --upgrade --yes");
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_TRUE(result.Has(kSuccess));
-  ASSERT_FALSE(result.Lines().empty());
-  EXPECT_EQ(result.Lines().back(), kNewVersion);
-}
-
 TEST_F(TerminalProgram, UpgradeExitStatusFollowsTheUpdate) {
   struct Case {
     std::string args;
@@ -277,6 +269,7 @@ TEST_F(TerminalProgram, UpgradeExitStatusFollowsTheUpdate) {
     bool counts_shown;  // the "N of 65536 bytes" hint lines
   };
   const std::vector<Case> cases = {
+      {"--simulate --upgrade --yes", 0, true, true},
       {"--simulate=fail=300 --upgrade", 1, false, true},
       // Declined at start-up: Upgrade is disabled and never pressed.
       {"--simulate=version=0x0A010801 --no --upgrade", 1, false, false},
@@ -294,7 +287,29 @@ TEST_F(TerminalProgram, UpgradeExitStatusFollowsTheUpdate) {
     EXPECT_EQ(result.status, c.status) << c.args << "\n" << result.err;
     EXPECT_EQ(result.Has(kSuccess), c.success_shown) << c.args;
     EXPECT_EQ(result.Has(" of 65536 bytes\n"), c.counts_shown) << c.args;
+    // The camera's restart is seen: the version it now runs is shown last.
+    if (c.args == "--simulate --upgrade --yes") {
+      ASSERT_FALSE(result.Lines().empty());
+      EXPECT_EQ(result.Lines().back(), kNewVersion);
+    }
   }
+}
+
+TEST_F(TerminalProgram, ConfigFileFeedsTheSettings) {
+  const fs::path config = root_ / "veltrane.ini";
+  std::ofstream(config) << "[ISPSet]\nXUGUID={00112233-4455-6677-8899-AABBCCDDEEFF} ; test unit\n";
+  const std::string option = " --config " + Quote(config.string());
+
+  // The camera answers neither the configured set nor the built-in one.
+  const RunResult wrong = Run("--simulate" + option);
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_TRUE(wrong.Has("[veltrane-upgrade] Wrong XU GUID!"));
+  // A camera that answers the built-in set still works.
+  EXPECT_EQ(Run("--simulate=set=fallback" + option).status, 0);
+
+  const RunResult missing = Run("--simulate --config " + Quote((root_ / "none.ini").string()));
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("none.ini"), std::string::npos);
 }
 
 TEST_F(TerminalProgram, FlashFilePersistsTheUpgradeAcrossRuns) {
