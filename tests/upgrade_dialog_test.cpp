@@ -105,16 +105,6 @@ TEST(Initialise, OutcomesOfTheVersionCheckDecideAnnounceDevices) {
   }
 }
 
-TEST(Initialise, BuiltInWebcamBeforeTheCameraStillAllowsTheUpgrade) {
-  RigSetup setup;
-  setup.before = {testing::ForeignDevice()};
-  DialogRig rig(setup);
-  EXPECT_EQ(rig.dialog.Initialise(true), StartupResult::kCompleted);
-  EXPECT_TRUE(rig.view.Enabled(ctl::kUpgradeButton));
-  EXPECT_EQ(rig.state.upgrade_allowed, 1);
-  EXPECT_EQ(rig.view.Text(ctl::kVersionField), "3.1.0.5.091203");
-}
-
 TEST(OnToggle, FlipsEachFlagWithTheDownloadProgramCoupling) {
   DialogRig rig;
   UpgradeDialog& d = rig.dialog;
