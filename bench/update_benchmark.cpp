@@ -1,0 +1,219 @@
+// CPU time of a full update against the simulator (zero transfer latency),
+// split into the program's own share and the simulator's, and of writing a
+// 65,536-line flash dump.
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/upgrade_dialog.h"
+#include "camera/sim/sim_camera.h"
+#include "camera/sim/sim_capture_session.h"
+#include "camera/xu_channel.h"
+#include "update/flash_dump.h"
+
+namespace veltrane {
+namespace {
+
+constexpr char kTitle[] = "veltrane-upgrade";
+
+class NullView : public DialogView {
+ public:
+  void SetText(int, const std::string&) override {}
+  void AppendLog(const std::string&) override {}
+  void ClearLog() override {}
+  void SetProgress(int) override {}
+  void EnableControl(int, bool) override {}
+  void ShowControl(int, bool) override {}
+  void SetCheck(int, bool) override {}
+  int ComboCount() override { return combo; }
+  void ComboAdd(const std::string&) override { ++combo; }
+  void ComboDelete(int) override { combo = combo > 0 ? combo - 1 : 0; }
+  int ComboSelection() override { return combo > 0 ? 0 : -1; }
+  void Repaint() override {}
+  void DispatchOneMessage() override {}
+  BoxAnswer MessageBox(BoxKind, const std::string&, const std::string&) override {
+    ++boxes;
+    return BoxAnswer::kOk;
+  }
+  int combo = 0;
+  int boxes = 0;
+};
+
+class NullReporter : public ErrorReporter {
+ public:
+  void ShowErrorBox(const std::string&) override {}
+  void ShowAppBox(const std::string&) override {}
+};
+
+class NoWait : public Sleeper {
+ public:
+  void Sleep(std::uint32_t) override {}
+};
+
+class FixedTime : public Clock {
+ public:
+  std::tm LocalTime() override {
+    std::tm time{};
+    time.tm_year = 126;
+    time.tm_mday = 1;
+    return time;
+  }
+};
+
+// A started dialog over a fresh simulated camera.
+struct Rig {
+  explicit Rig(bool extended) : camera(std::make_shared<SimCamera>(Knobs(extended))) {
+    session = std::make_unique<SimCaptureSession>(
+        state.xu, std::vector<SimDevice>{{SimDisplayName(camera->Knobs().vendor_id,
+                                                         camera->Knobs().product_id, "bench"),
+                                          "Tessaro USB Camera", camera}});
+    dialog = std::make_unique<UpgradeDialog>(state, view, *session, sleeper, clock);
+    dialog->dump_dir = (std::filesystem::temp_directory_path() / "").string();
+    dialog->Initialise(true);
+  }
+  static SimKnobs Knobs(bool extended) {
+    SimKnobs knobs;
+    knobs.extended = extended;
+    knobs.record_log = false;
+    return knobs;
+  }
+
+  NullView view;
+  NullReporter reporter;
+  AppState state{reporter, kTitle};
+  std::shared_ptr<SimCamera> camera;
+  std::unique_ptr<SimCaptureSession> session;
+  NoWait sleeper;
+  FixedTime clock;
+  std::unique_ptr<UpgradeDialog> dialog;
+};
+
+// The transfers of one full update, as the camera saw them.
+struct Recorded {
+  std::vector<KspNode> nodes;
+  std::vector<std::vector<std::uint8_t>> data;
+};
+
+Recorded RecordUpdate(bool extended) {
+  Rig rig(extended);
+  Recorded recorded;
+  rig.camera->on_transfer = [&](const TransferRecord& r) {
+    KspNode node;
+    node.set = r.set;
+    node.id = r.id;
+    node.flags = r.is_set ? kXuFlagsSet : kXuFlagsGet;
+    node.node_id = kXuNodeId;
+    recorded.nodes.push_back(node);
+    std::vector<std::uint8_t> bytes = r.data;
+    bytes.resize(r.length);
+    recorded.data.push_back(std::move(bytes));
+  };
+  rig.dialog->OnUpgrade();
+  return recorded;
+}
+
+// The simulator alone answering the update's transfers: CPU seconds per update.
+double ReplaySeconds(const Recorded& recorded, bool extended, int rounds) {
+  std::clock_t total = 0;
+  for (int round = 0; round < rounds; ++round) {
+    SimCamera camera(Rig::Knobs(extended));
+    auto buffers = recorded.data;
+    const std::clock_t start = std::clock();
+    for (std::size_t i = 0; i < recorded.nodes.size(); ++i) {
+      camera.KsProperty(recorded.nodes[i], buffers[i].data(),
+                        static_cast<std::uint32_t>(buffers[i].size()));
+    }
+    total += std::clock() - start;
+  }
+  return static_cast<double>(total) / CLOCKS_PER_SEC / rounds;
+}
+
+void BM_FullUpdate(benchmark::State& state) {
+  const bool extended = state.range(0) != 0;
+  const Recorded recorded = RecordUpdate(extended);
+  const double simulator = ReplaySeconds(recorded, extended, 20);
+  const auto transfers = static_cast<double>(recorded.nodes.size());
+
+  double update_seconds = 0;
+  bool succeeded = true;
+  for (auto _ : state) {
+    state.PauseTiming();
+    Rig rig(extended);
+    state.ResumeTiming();
+    const std::clock_t start = std::clock();
+    rig.dialog->OnUpgrade();
+    update_seconds += static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+    succeeded = succeeded && rig.dialog->LastUpdateSucceeded();
+  }
+  if (!succeeded) state.SkipWithError("the update did not succeed");
+  const auto iterations = static_cast<double>(state.iterations());
+  const double per_update = update_seconds / iterations;
+  state.counters["transfers"] = transfers;
+  state.counters["sim_us_per_update"] = simulator * 1e6;
+  state.counters["own_ns_per_transfer"] = (per_update - simulator) / transfers * 1e9;
+  state.counters["total_ns_per_transfer"] = per_update / transfers * 1e9;
+}
+BENCHMARK(BM_FullUpdate)->Arg(1)->Arg(0)->ArgName("extended")->Unit(benchmark::kMillisecond);
+
+// Replaying the same transfers into the simulator alone, for the split.
+void BM_SimulatorReplay(benchmark::State& state) {
+  const bool extended = state.range(0) != 0;
+  const Recorded recorded = RecordUpdate(extended);
+  for (auto _ : state) {
+    state.PauseTiming();
+    SimCamera camera(Rig::Knobs(extended));
+    auto buffers = recorded.data;
+    state.ResumeTiming();
+    for (std::size_t i = 0; i < recorded.nodes.size(); ++i) {
+      camera.KsProperty(recorded.nodes[i], buffers[i].data(),
+                        static_cast<std::uint32_t>(buffers[i].size()));
+    }
+  }
+  state.counters["transfers"] = static_cast<double>(recorded.nodes.size());
+}
+BENCHMARK(BM_SimulatorReplay)->Arg(1)->Arg(0)->ArgName("extended")->Unit(benchmark::kMillisecond);
+
+// DumpFlash(65536): 4096 group reads from the simulator and the file.
+void BM_DumpFlash65536(benchmark::State& state) {
+  Rig rig(true);
+  for (auto _ : state) rig.dialog->DumpFlash(65536);
+  std::filesystem::remove(rig.dialog->dump_dir + DumpFileName(rig.clock.LocalTime()));
+  if (rig.view.boxes != 0) state.SkipWithError("the dump reported a failure");
+  state.SetItemsProcessed(state.iterations() * 65536);
+}
+BENCHMARK(BM_DumpFlash65536)->Unit(benchmark::kMillisecond);
+
+// Formatting and writing the 65,536 lines alone.
+void BM_DumpLinesOnly(benchmark::State& state) {
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "veltrane_bench_lines.txt").string();
+  std::string content;
+  for (auto _ : state) {
+    content.clear();
+    for (std::uint32_t a = 0; a < 65536; ++a) {
+      AppendDumpLine(content, a, static_cast<std::uint8_t>(a));
+    }
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+      state.SkipWithError("can not create the file");
+      break;
+    }
+    std::fwrite(content.data(), 1, content.size(), file);
+    std::fclose(file);
+  }
+  std::filesystem::remove(path);
+  state.SetItemsProcessed(state.iterations() * 65536);
+}
+BENCHMARK(BM_DumpLinesOnly)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace veltrane
+
+BENCHMARK_MAIN();
