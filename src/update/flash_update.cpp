@@ -43,6 +43,7 @@ constexpr std::uint32_t kLoadBytes = 16;   // basic layout, and a basic flash re
 constexpr std::size_t kPieceCommandSize = 64;
 constexpr std::size_t kEraseCommandSize = 16;
 
+constexpr std::uint32_t kMaxUnits = 255;
 constexpr std::uint32_t kRestartWaitMs = 200;
 
 constexpr int kProgressProgramStart = 30;
@@ -106,7 +107,7 @@ constexpr std::uint8_t Hi(std::uint32_t value) {
   return static_cast<std::uint8_t>((value >> 8) & 0xFFu);
 }
 
-// Step 3: binds the camera afresh. False (after the box) when no accepted
+// Binds the camera afresh. False (after the box) when no accepted
 // device is present.
 bool RebindCamera(UpgradeDialog& dialog) {
   CaptureSession& session = dialog.capture_session;
@@ -205,7 +206,7 @@ struct ReadBack {
   std::array<bool, kReadBackChunks> chunk_ok{};
 };
 
-// Step 12: the request pair of the extended block read, whatever the layout.
+// Reads 0xF000-0xFFFF with the request pair of the extended block read, whatever the layout.
 // A failing SET shows its error box; the outcome is kept for verification.
 void ReadBackLastArea(XuChannel& xu, ReadBack& read_back) {
   std::array<std::uint8_t, kBlockReplySize> reply{};
@@ -268,33 +269,34 @@ int UpgradeDialog::UpdateFlash() {
   ImageBytes& image = state.image.Bytes();
   const std::string& caption = state.app_title;
 
-  // 1-2.
+  // The one message the dialog takes before the long wait.
   view.DispatchOneMessage();
   view.SetText(ctl::kStatusLine, kProgressText);
   view.SetText(ctl::kHintLine, "");
   view.Repaint();
 
-  // 3.
   if (!RebindCamera(*this)) return kUpdateNoDevice;
 
-  // 4.
+  // Each update starts from the configured property set.
   ProbeReply reply{};
   if (!xu.ProbeXu(true, reply)) return kUpdateStopped;
   xu.extended_xu = XuChannel::ReplyIsExtended(reply) ? 1 : 0;
   const bool extended = xu.extended_xu != 0;
 
-  // 5. The image holds 64 KB; never send more than it has.
+  // Flash geometry. The image holds 64 KB; never send more than it has.
   const auto flash_bytes = static_cast<std::uint32_t>(FlashEraseSize) * 1024u;
   const auto unit_bytes =
       static_cast<std::uint16_t>((static_cast<std::uint32_t>(FlashEraseUnit) * 1024u) % 65536u);
-  // A zero unit would divide by zero; it erases nothing and fails the step.
-  const std::uint32_t unit_count = unit_bytes == 0 ? 0 : flash_bytes / unit_bytes;
+  // A zero unit, or more units than an 8-bit index walks, erases nothing and
+  // fails the step instead of dividing by zero or looping without end.
+  std::uint32_t unit_count = unit_bytes == 0 ? 0 : flash_bytes / unit_bytes;
+  if (unit_count > kMaxUnits) unit_count = 0;
   const std::uint32_t image_bytes =
       std::min<std::uint32_t>(state.image_byte_count, static_cast<std::uint32_t>(kImageSize));
   auto remaining = static_cast<std::int32_t>(image_bytes);
   std::uint32_t offset = 0;
 
-  // 6.
+  // Controller variant.
   std::uint16_t culling = 0;
   std::uint16_t chip_id = 0;
   if (xu.WriteByte(kCullingRegister, kCullingProbeValue) != 0 ||
@@ -302,7 +304,6 @@ int UpgradeDialog::UpdateFlash() {
     return kUpdateNoDevice;
   }
 
-  // 7.
   const std::uint8_t isp_code = state.image.IspCode();
   bool matches = false;
   if (chip_id == kFamilyChipId) {
@@ -329,7 +330,6 @@ int UpgradeDialog::UpdateFlash() {
   std::uint32_t kept_count = 0;
 
   if (DownloadEnabled == 0) {
-    // 8.
     view.SetProgress(kProgressNoDownload);
   } else {
     // The piece at 0xFF00 carries the kept bytes; unknown ones would be
@@ -339,14 +339,13 @@ int UpgradeDialog::UpdateFlash() {
       return kUpdateStopped;
     }
 
-    // 9.
     if (WPFuncEnable != 0 &&
         xu.WriteByte(kWriteProtectPinRegister, Lo(static_cast<std::uint32_t>(GPIO))) != 0) {
       view.MessageBox(BoxKind::kApplication, kWrongPinText, caption);
       return kUpdateNoDevice;
     }
 
-    // 10.
+    // Loading mode: one command (basic) or erase every unit (extended).
     bool loading = false;
     if (!extended) {
       std::array<std::uint8_t, 1> command{0x01};
@@ -386,7 +385,6 @@ int UpgradeDialog::UpdateFlash() {
       return kUpdateRanToEnd;
     }
 
-    // 11.
     view.SetProgress(kProgressProgramStart);
     if (ProgramEnabled != 0) {
       std::array<std::uint8_t, kPieceCommandSize> command{};
@@ -437,11 +435,11 @@ int UpgradeDialog::UpdateFlash() {
     }
   }
 
-  // 12.
+  // The last area, read with the block reads whatever the layout.
   ReadBack read_back;
   ReadBackLastArea(xu, read_back);
 
-  // 13. Every byte that was programmed is read back and compared.
+  // Every byte that was programmed is read back and compared.
   if (VerifyEnabled != 0) {
     view.SetText(ctl::kHintLine,
                  Format("%d of %d bytes  (Verify...)", static_cast<int>(flash_bytes) - remaining,
@@ -465,17 +463,15 @@ int UpgradeDialog::UpdateFlash() {
     view.AppendLog(" ");
   }
 
-  // 14.
   if (DumpEnabled != 0) DumpFlash(flash_bytes);
 
-  // 15.
   view.SetProgress(100);
   view.AppendLog(kCompletedText);
   view.SetText(ctl::kStatusLine, kSuccessText);
   view.SetText(ctl::kHintLine, kReplugText);
   view.Repaint();
 
-  // 16-18.
+  // The restart command is reached only with the flash as it should be.
   last_update_succeeded_ = true;
   ResetCamera();
   if (VerifyEnabled == 0) {
@@ -487,7 +483,6 @@ int UpgradeDialog::UpdateFlash() {
     sleeper.Sleep(kRestartWaitMs);
   }
 
-  // 19.
   capture_session.Teardown();
   return kUpdateRanToEnd;
 }
