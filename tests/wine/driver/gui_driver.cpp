@@ -1,0 +1,233 @@
+// Drives VeltraneUpgrade.exe from outside, the way a user would: finds its
+// dialog, reads what the controls show, presses buttons and answers message
+// boxes. Each command prints what it saw; the exit code says whether it
+// found what it waited for.
+//
+//   gui_driver wait-dialog SECONDS        the main dialog is visible
+//   gui_driver read                       texts of 1009, 1010, 1017, state of 1011, progress
+//   gui_driver wait-text ID TEXT SECONDS  control ID shows TEXT
+//   gui_driver box CAPTION BUTTON SECONDS a message box with this caption (or "*")
+//                                         shows up; prints its text, presses
+//                                         BUTTON (ok, yes, no)
+//   gui_driver no-box SECONDS             no message box shows up meanwhile
+//   gui_driver click ID                   presses a button of the dialog
+//   gui_driver about SECONDS              opens the About box from the system menu
+//   gui_driver close-about SECONDS        presses the About box's OK
+//   gui_driver wait-gone SECONDS          the main dialog has closed
+// windows.h must come first.
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kDialogTitle[] = "Veltrane Device Firmware Upgrade";
+constexpr char kDialogClass[] = "#32770";
+// The static control that carries a message box's text.
+constexpr int kBoxTextId = 0xFFFF;
+
+std::string TextOf(HWND window) {
+  if (window == nullptr) return "<missing>";
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 3000, &length)) {
+    return "<busy>";
+  }
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                           SMTO_ABORTIFHUNG, 3000, &copied)) {
+    return "<busy>";
+  }
+  text.resize(static_cast<std::size_t>(copied));
+  return text;
+}
+
+std::string CaptionOf(HWND window) {
+  std::string text(512, '\0');
+  const int length = GetWindowTextA(window, text.data(), static_cast<int>(text.size()));
+  text.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+  return text;
+}
+
+HWND FindDialog() {
+  HWND dialog = FindWindowA(kDialogClass, kDialogTitle);
+  return dialog != nullptr && IsWindowVisible(dialog) ? dialog : nullptr;
+}
+
+struct BoxSearch {
+  std::string caption;  // "*" for any
+  HWND main;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK VisitWindow(HWND window, LPARAM context) {
+  auto& search = *reinterpret_cast<BoxSearch*>(context);
+  if (window == search.main || !IsWindowVisible(window)) return TRUE;
+  std::string cls(64, '\0');
+  cls.resize(static_cast<std::size_t>(GetClassNameA(window, cls.data(), 64)));
+  if (cls != kDialogClass) return TRUE;
+  // Message boxes carry their text in a static of id 0xFFFF.
+  if (GetDlgItem(window, kBoxTextId) == nullptr) return TRUE;
+  if (search.caption != "*" && CaptionOf(window) != search.caption) return TRUE;
+  search.found = window;
+  return FALSE;
+}
+
+HWND FindBox(const std::string& caption) {
+  BoxSearch search{caption, FindWindowA(kDialogClass, kDialogTitle)};
+  EnumWindows(&VisitWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+template <class Predicate>
+bool WaitFor(double seconds, Predicate done) {
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
+  while (!done()) {
+    if (GetTickCount64() > deadline) return false;
+    Sleep(100);
+  }
+  return true;
+}
+
+void Press(HWND button) {
+  PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+int ButtonId(const std::string& name) {
+  if (name == "yes") return IDYES;
+  if (name == "no") return IDNO;
+  return IDOK;
+}
+
+int Read() {
+  HWND dialog = FindDialog();
+  if (dialog == nullptr) {
+    std::printf("dialog: missing\n");
+    return 1;
+  }
+  std::printf("1009=%s\n", TextOf(GetDlgItem(dialog, 1009)).c_str());
+  std::printf("1010=%s\n", TextOf(GetDlgItem(dialog, 1010)).c_str());
+  std::printf("1017=%s\n", TextOf(GetDlgItem(dialog, 1017)).c_str());
+  std::printf("upgrade=%s\n", IsWindowEnabled(GetDlgItem(dialog, 1011)) ? "enabled" : "disabled");
+  DWORD_PTR position = 0;
+  SendMessageTimeoutA(GetDlgItem(dialog, 1030), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 3000,
+                      &position);
+  std::printf("progress=%u\n", static_cast<unsigned>(position));
+  return 0;
+}
+
+int Run(const std::vector<std::string>& args) {
+  if (args.empty()) return 2;
+  const std::string& command = args[0];
+  auto seconds = [&](std::size_t index) {
+    return index < args.size() ? std::atof(args[index].c_str()) : 30.0;
+  };
+  if (command == "wait-dialog") {
+    const bool found = WaitFor(seconds(1), [] { return FindDialog() != nullptr; });
+    std::printf("dialog: %s\n", found ? "visible" : "missing");
+    return found ? 0 : 1;
+  }
+  if (command == "read") return Read();
+  if (command == "wait-text" && args.size() >= 3) {
+    const int id = std::atoi(args[1].c_str());
+    std::string last;
+    const bool found = WaitFor(seconds(3), [&] {
+      HWND dialog = FindDialog();
+      last = dialog != nullptr ? TextOf(GetDlgItem(dialog, id)) : "<no dialog>";
+      return last.find(args[2]) != std::string::npos;
+    });
+    std::printf("%d=%s\n", id, last.c_str());
+    return found ? 0 : 1;
+  }
+  if (command == "box" && args.size() >= 3) {
+    HWND box = nullptr;
+    const bool found = WaitFor(seconds(3), [&] { return (box = FindBox(args[1])) != nullptr; });
+    if (!found) {
+      std::printf("box: none\n");
+      return 1;
+    }
+    std::printf("box caption=%s\n", CaptionOf(box).c_str());
+    std::printf("box text=%s\n", TextOf(GetDlgItem(box, kBoxTextId)).c_str());
+    HWND button = GetDlgItem(box, ButtonId(args[2]));
+    if (button == nullptr) {
+      std::printf("box: no %s button\n", args[2].c_str());
+      return 1;
+    }
+    Press(button);
+    const bool closed = WaitFor(10, [&] { return !IsWindow(box) || !IsWindowVisible(box); });
+    return closed ? 0 : 1;
+  }
+  if (command == "no-box") {
+    HWND box = nullptr;
+    const bool appeared = WaitFor(seconds(1), [&] { return (box = FindBox("*")) != nullptr; });
+    if (appeared) {
+      std::printf("box caption=%s\nbox text=%s\n", CaptionOf(box).c_str(),
+                  TextOf(GetDlgItem(box, kBoxTextId)).c_str());
+    }
+    return appeared ? 1 : 0;
+  }
+  if (command == "click" && args.size() >= 2) {
+    HWND dialog = FindDialog();
+    HWND button = dialog != nullptr ? GetDlgItem(dialog, std::atoi(args[1].c_str())) : nullptr;
+    if (button == nullptr) return 1;
+    Press(button);
+    return 0;
+  }
+  if (command == "about") {
+    HWND dialog = FindDialog();
+    if (dialog == nullptr) return 1;
+    HMENU menu = GetSystemMenu(dialog, FALSE);
+    const int count = menu != nullptr ? GetMenuItemCount(menu) : 0;
+    // The About entry is the last one, after a separator.
+    if (count >= 2) {
+      std::printf("sysmenu last id=0x%X separator-before=%s\n", GetMenuItemID(menu, count - 1),
+                  GetMenuItemID(menu, count - 2) == 0 ? "yes" : "no");
+      std::wstring entry(128, L'\0');
+      const int length = GetMenuStringW(menu, static_cast<UINT>(count - 1), entry.data(),
+                                        static_cast<int>(entry.size()), MF_BYPOSITION);
+      entry.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+      std::string utf8(entry.size() * 4 + 1, '\0');
+      const int bytes = WideCharToMultiByte(CP_UTF8, 0, entry.c_str(), -1, utf8.data(),
+                                            static_cast<int>(utf8.size()), nullptr, nullptr);
+      utf8.resize(bytes > 0 ? static_cast<std::size_t>(bytes - 1) : 0);
+      std::printf("sysmenu last text=%s\n", utf8.c_str());
+    }
+    PostMessageA(dialog, WM_SYSCOMMAND, 0x0010, 0);
+    HWND about = nullptr;
+    const bool found = WaitFor(seconds(1), [&] {
+      about = FindWindowW(L"#32770", L"\x95dc\x65bc Corvalt");
+      return about != nullptr && IsWindowVisible(about);
+    });
+    std::printf("about: %s\n", found ? "visible" : "missing");
+    return found ? 0 : 1;
+  }
+  if (command == "close-about") {
+    HWND about = FindWindowW(L"#32770", L"\x95dc\x65bc Corvalt");
+    if (about == nullptr) return 1;
+    Press(GetDlgItem(about, IDOK));
+    return WaitFor(seconds(1), [&] { return !IsWindow(about); }) ? 0 : 1;
+  }
+  if (command == "wait-gone") {
+    const bool gone =
+        WaitFor(seconds(1), [] { return FindWindowA(kDialogClass, kDialogTitle) == nullptr; });
+    std::printf("dialog: %s\n", gone ? "closed" : "still open");
+    return gone ? 0 : 1;
+  }
+  std::printf("unknown command %s\n", command.c_str());
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  const int result = Run(args);
+  std::fflush(stdout);
+  return result;
+}

@@ -1,0 +1,258 @@
+#!/usr/bin/env bash
+# End-to-end test of VeltraneUpgrade.exe under Wine and Xvfb, with the
+# virtual camera filter as the only camera.
+#   run_e2e.sh APP.exe VCAM.dll GUI_DRIVER.exe FIRMWARE.bin WORK_DIR
+# WORK_DIR receives the Wine prefix, the camera's files, the log and the
+# screenshots. Exits 0 when every case passed.
+set -uo pipefail
+
+app=$(readlink -f "$1")
+vcam_dll=$(readlink -f "$2")
+driver=$(readlink -f "$3")
+firmware=$(readlink -f "$4")
+work=$(mkdir -p "$5" && readlink -f "$5")
+
+export WINEPREFIX=$work/prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+if [ -z "${HOME:-}" ]; then
+  HOME=$(getent passwd "$(id -u)" | cut -d: -f6)
+  export HOME
+fi
+
+desktop=Veltrane
+desktop_size=800x600
+camera_dir=$work/vcam
+shots=$work/screenshots
+log=$work/e2e.log
+mkdir -p "$camera_dir" "$shots"
+: >"$log"
+
+failures=0
+xvfb_pid=""
+
+say() { echo "$*" | tee -a "$log"; }
+
+cleanup() {
+  # Only this prefix's Wine processes, and only the X server started here.
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+start_xvfb() {
+  local n
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >>"$log" 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 50); do
+      if xdpyinfo -display ":$n" >/dev/null 2>&1; then
+        export DISPLAY=":$n"
+        return 0
+      fi
+      kill -0 "$xvfb_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=""
+  done
+  say "could not start Xvfb"
+  return 1
+}
+
+prepare_prefix() {
+  if [ ! -f "$WINEPREFIX/.veltrane-e2e" ]; then
+    rm -rf "$WINEPREFIX"
+    wineboot --init >>"$log" 2>&1
+    wineserver -w
+    [ -f "$WINEPREFIX/system.reg" ] || { say "could not create $WINEPREFIX"; return 1; }
+    # Every program of this prefix runs in one virtual desktop, so the
+    # driver sees the dialog and Wine draws its caption bar.
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v "$desktop" /d "$desktop_size" /f >>"$log" 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d "$desktop" /f >>"$log" 2>&1
+    # The About box's Chinese texts need a CJK font behind the dialog fonts.
+    local link='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
+    local font='wqy-microhei.ttc,WenQuanYi Micro Hei'
+    wine reg add "$link" /v Tahoma /t REG_MULTI_SZ /d "$font" /f >>"$log" 2>&1
+    wine reg add "$link" /v "MS Shell Dlg" /t REG_MULTI_SZ /d "$font" /f >>"$log" 2>&1
+    wine reg add "$link" /v "MS Sans Serif" /t REG_MULTI_SZ /d "$font" /f >>"$log" 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.veltrane-e2e"
+  fi
+}
+
+win_path() { winepath -w "$1" 2>/dev/null; }
+
+# The driver, with its output kept in the log and in $seen.
+seen=""
+drive() {
+  seen=$(timeout 180 wine "$driver" "$@" 2>>"$log" | tr -d '\r')
+  local status=$?
+  printf '%s\n' "driver $*:" "$seen" | sed 's/^/  /' >>"$log"
+  return $status
+}
+
+check() {
+  local name=$1
+  shift
+  if "$@"; then
+    say "ok   $name"
+  else
+    say "FAIL $name"
+    failures=$((failures + 1))
+  fi
+}
+
+has() { grep -qxF -- "$1" <<<"$seen"; }
+has_part() { grep -qF -- "$1" <<<"$seen"; }
+
+shot() { import -window root "$shots/$1.png" >>"$log" 2>&1 || say "screenshot $1 failed"; }
+
+app_pid=""
+start_app() {
+  wine explorer /desktop="$desktop,$desktop_size" "$app" >>"$log" 2>&1 &
+  app_pid=$!
+}
+
+# Close the dialog and wait until the program has gone.
+stop_app() {
+  drive click 1019 || true
+  drive wait-gone 30 || true
+  wineserver -w
+  app_pid=""
+}
+
+camera_files() {
+  rm -f "$camera_dir/flash.bin" "$camera_dir/flash.bin.tmp"
+  printf '%s\n' "$@" >"$camera_dir/knobs.txt"
+}
+
+register_camera() {
+  cp "$vcam_dll" "$camera_dir/veltrane_vcam.dll"
+  wine regsvr32 /s "$(win_path "$camera_dir/veltrane_vcam.dll")" >>"$log" 2>&1
+}
+
+unregister_camera() {
+  if [ -f "$camera_dir/veltrane_vcam.dll" ]; then
+    wine regsvr32 /s /u "$(win_path "$camera_dir/veltrane_vcam.dll")" >>"$log" 2>&1 || true
+  fi
+}
+
+# What the camera's flash must hold after an update: the image with the
+# camera's own 0xB010-0xB0FF, rebalanced checksums, serial index 3, and the
+# camera's own 32 bytes at 0xFF00.
+expected_flash() {
+  python3 - "$firmware" "$1" "$2" <<'PY'
+import sys
+image = bytearray(open(sys.argv[1], "rb").read())
+before = open(sys.argv[2], "rb").read()
+image[0xB010:0xB100] = before[0xB010:0xB100]
+def neg_sum(data):
+    return (-sum(data)) & 0xFF
+image[0xBFFF] = neg_sum(image[0xA000:0xBFFF])
+image[0xCFFF] = neg_sum(image[0xC000:0xCFFF])
+image[0xFFF0] = 3
+image[0xFFFB] = 0
+image[0xFFFB] = neg_sum(image[0xF000:0x10000])
+image[0xFF00:0xFF20] = before[0xFF00:0xFF20]
+open(sys.argv[3], "wb").write(image)
+PY
+}
+
+started=$(date +%s)
+start_xvfb || exit 1
+prepare_prefix || exit 1
+say "prefix ready after $(($(date +%s) - started)) s on display $DISPLAY"
+unregister_camera
+
+# --- No camera: the not-connected warning, Upgrade disabled.
+start_app
+drive box Pellorin ok 90
+check "no camera: warning" has "box text=Your device is not connected, please connect the device and restart the application"
+drive wait-dialog 30
+drive read
+check "no camera: status line" has "1010=No device found!"
+check "no camera: version field empty" has "1009="
+check "no camera: Upgrade disabled" has "upgrade=disabled"
+shot no-camera-dialog
+stop_app
+
+# --- A camera with older firmware: version shown, ready texts.
+camera_files "extended=1"
+register_camera
+start_app
+drive wait-dialog 90
+check "start-up: dialog opens without a question" test $? -eq 0
+drive read
+check "start-up: version" has "1009=3.1.0.5.091203"
+check "start-up: status line" has "1010=The program will upgrade the firmware of your Tessaro."
+check "start-up: hint line" has "1017=Press Upgrade to begin."
+check "start-up: Upgrade enabled" has "upgrade=enabled"
+shot dialog
+cp "$camera_dir/flash.bin" "$work/flash-before.bin"
+
+# --- A second instance warns and ends; the first goes on.
+wine "$app" >>"$log" 2>&1 &
+second_pid=$!
+drive box Pellorin ok 60
+check "second instance: warning" has "box text=Another instance of this program is already running"
+second_gone=1
+for _ in $(seq 100); do
+  kill -0 "$second_pid" 2>/dev/null || { second_gone=0; break; }
+  sleep 0.2
+done
+check "second instance: exits" test "$second_gone" -eq 0
+drive read
+check "second instance: first still ready" has "upgrade=enabled"
+
+# --- The About box from the system menu.
+drive about 30
+check "about: opens from the system menu" has "about: visible"
+sleep 0.5
+shot about
+drive close-about 10
+check "about: closes with OK" test $? -eq 0
+
+# --- The update.
+update_started=$(date +%s)
+drive click 1011
+drive wait-text 1010 "Firmware upgrading successfully done!" 180
+check "upgrade: success text" test $? -eq 0
+say "     update took $(($(date +%s) - update_started)) s"
+drive read
+check "upgrade: progress at 100" has "progress=100"
+check "upgrade: re-plug hint" has "1017=Re-plug the device after close this program to active the new firmware."
+check "upgrade: Upgrade disabled afterwards" has "upgrade=disabled"
+drive no-box 1
+check "upgrade: no message box" test $? -eq 0
+shot updated
+stop_app
+expected_flash "$work/flash-before.bin" "$work/flash-expected.bin"
+check "upgrade: camera flash holds the new firmware" cmp -s "$camera_dir/flash.bin" "$work/flash-expected.bin"
+
+# --- A camera with the image's own version: the question, No disables Upgrade.
+camera_files "extended=1" "version=image"
+start_app
+drive box "" no 90
+check "same version: question" has_part "box text=The firmware running in your webcam has the same version"
+drive wait-dialog 30
+drive read
+check "same version: No disables Upgrade" has "upgrade=disabled"
+shot same-version-declined
+stop_app
+unregister_camera
+
+say "e2e: $failures failure(s), $(($(date +%s) - started)) s; screenshots in $shots"
+if [ "$failures" -ne 0 ]; then
+  echo "---- log ----"
+  cat "$log"
+  exit 1
+fi
+exit 0
