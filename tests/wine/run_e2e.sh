@@ -220,6 +220,30 @@ shot about
 drive close-about 10
 check "about: closes with OK" test $? -eq 0
 
+# --- Removal and arrival, as the device-change broadcast reports them (Wine
+# sends none for a filter, so the driver posts what the system would).
+drive device-change 0x8004
+drive box Pellorin ok 30
+check "removal: warning" has "box text=Your device is not connected, please connect the device and restart the application"
+drive wait-text 1010 "No device found!" 30
+drive read
+check "removal: version field emptied" has "1009="
+check "removal: Upgrade disabled" has "upgrade=disabled"
+drive device-change 0x8000
+drive wait-text 1009 "3.1.0.5.091203" 60
+check "arrival: version shown again" test $? -eq 0
+drive read
+check "arrival: ready text" has "1010=The program will upgrade the firmware of your Tessaro."
+# The removal cleared UpgradeAllowed; only a Yes to a question restores it.
+check "arrival: Upgrade stays disabled" has "upgrade=disabled"
+stop_app
+
+# --- The update, in a fresh run.
+start_app
+drive wait-dialog 90
+drive read
+check "update: ready" has "upgrade=enabled"
+
 # --- The update.
 update_started=$(date +%s)
 drive click 1011

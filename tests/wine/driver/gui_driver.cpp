@@ -14,14 +14,19 @@
 //   gui_driver about SECONDS              opens the About box from the system menu
 //   gui_driver close-about SECONDS        presses the About box's OK
 //   gui_driver wait-gone SECONDS          the main dialog has closed
+//   gui_driver device-change EVENT        posts WM_DEVICECHANGE (0x8000 arrival,
+//                                         0x8004 removal complete) to the dialog
 // windows.h must come first.
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
+#include <dbt.h>
 // clang-format on
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -212,6 +217,30 @@ int Run(const std::vector<std::string>& args) {
     if (about == nullptr) return 1;
     Press(GetDlgItem(about, IDOK));
     return WaitFor(seconds(1), [&] { return !IsWindow(about); }) ? 0 : 1;
+  }
+  if (command == "device-change" && args.size() >= 2) {
+    HWND dialog = FindDialog();
+    if (dialog == nullptr) return 1;
+    const auto event = static_cast<WPARAM>(std::strtoul(args[1].c_str(), nullptr, 0));
+    // What the system sends for a capture device interface. These events
+    // carry a record, so they can only be sent, not posted; the handler may
+    // sit in a message box, so the driver doesn't wait for it to return.
+    static constexpr char kPath[] = "\\\\?\\usb#vid_3f2a&pid_0a51&mi_00#sim0";
+    std::vector<unsigned char> record(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) + sizeof(kPath), 0);
+    DEV_BROADCAST_DEVICEINTERFACE_A header{};
+    header.dbcc_size = static_cast<DWORD>(record.size());
+    header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    header.dbcc_classguid = {
+        0x65E8773D, 0x8F56, 0x11D0, {0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
+    std::memcpy(record.data(), &header, sizeof(header));
+    std::memcpy(record.data() + offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name), kPath,
+                sizeof(kPath));
+    DWORD_PTR result = 0;
+    const LRESULT sent =
+        SendMessageTimeoutA(dialog, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(record.data()),
+                            SMTO_NORMAL, 1000, &result);
+    std::printf("device-change: %s\n", sent != 0 ? "handled" : "delivered, handler still busy");
+    return 0;
   }
   if (command == "wait-gone") {
     const bool gone =
