@@ -15,6 +15,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/app_state.h"
@@ -81,7 +82,9 @@ class NoWait : public Sleeper {
 
 // A freshly started dialog over a fresh camera.
 struct SweepRig {
-  explicit SweepRig(bool extended) : camera(std::make_shared<SimCamera>(Knobs(extended))) {
+  // A copy of `prototype`, which has never been touched: cheaper than
+  // building the camera's flash afresh for each of thousands of runs.
+  explicit SweepRig(const SimCamera& prototype) : camera(std::make_shared<SimCamera>(prototype)) {
     session = std::make_unique<SimCaptureSession>(
         state.xu,
         std::vector<SimDevice>{{SimDisplayName(camera->Knobs().vendor_id,
@@ -133,9 +136,9 @@ struct Reference {
   SimFlash expected{};
 };
 
-Reference Measure(bool extended) {
+Reference Measure(bool extended, const SimCamera& prototype) {
   Reference ref;
-  SweepRig rig(extended);
+  SweepRig rig(prototype);
   ref.startup = rig.camera->TransferCount();
   ref.before = rig.camera->Flash();
   rig.camera->on_transfer = [&](const TransferRecord& r) {
@@ -178,7 +181,8 @@ const char* Name(Fault fault) {
 void Sweep(bool extended, Fault fault) {
   const std::vector<std::uint8_t> data_file = ReadDataFile();
   ASSERT_EQ(data_file.size(), kImageSize);
-  const Reference ref = Measure(extended);
+  const SimCamera prototype(SweepRig::Knobs(extended));
+  const Reference ref = Measure(extended, prototype);
   ASSERT_GT(ref.first_write, 0u);
   ASSERT_EQ(ref.expected, ExpectedFlash(extended, ref.before));
 
@@ -190,42 +194,65 @@ void Sweep(bool extended, Fault fault) {
   }
   const std::uint32_t stride = Stride();
 
+  // Runs are independent (no shared mutable state), so they are spread over
+  // the machine's cores; each worker keeps its own findings.
+  struct Findings {
+    std::vector<std::string> problems;
+    std::size_t runs = 0;
+    std::size_t successes = 0;
+  };
+  const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+  std::vector<Findings> findings(workers);
+  auto work = [&](unsigned worker) {
+    Findings& mine = findings[worker];
+    for (std::size_t i = std::size_t{worker} * stride; i < points.size();
+         i += std::size_t{workers} * stride) {
+      const std::uint32_t at = points[i];
+      SweepRig rig(prototype);
+      if (rig.camera->TransferCount() != ref.startup) {
+        mine.problems.push_back("start-up traffic differs");
+        return;
+      }
+      SimKnobs& knobs = rig.camera->Knobs();
+      const std::uint32_t number = ref.startup + at;
+      (fault == Fault::kFail     ? knobs.fail_at
+       : fault == Fault::kUnplug ? knobs.unplug_at
+                                 : knobs.drop_at) = number;
+      rig.dialog->OnUpgrade();
+      ++mine.runs;
+
+      const bool succeeded = rig.dialog->LastUpdateSucceeded();
+      const bool claimed = rig.view.success_logged || rig.view.status == kSuccessStatus;
+      const bool exact = rig.camera->Flash() == ref.expected;
+      const std::string where =
+          std::string(Name(fault)) + " at update transfer " + std::to_string(at) + ": ";
+      if (succeeded) ++mine.successes;
+      if (claimed != succeeded)
+        mine.problems.push_back(where + "success texts disagree with result");
+      if ((claimed || succeeded) && !exact) mine.problems.push_back(where + "success, wrong flash");
+      if (!succeeded && rig.view.status != kFailedStatus) {
+        mine.problems.push_back(where + "failure not shown: " + rig.view.status);
+      }
+      if (at < ref.first_write && rig.camera->Flash() != ref.before && !(succeeded && exact)) {
+        mine.problems.push_back(where + "flash changed before the first write");
+      }
+      // Whatever the camera reports afterwards is handled without harm.
+      for (unsigned event : rig.camera->TakeDeviceEvents()) rig.dialog->OnDeviceChange(event);
+      if (mine.problems.size() > 20) return;
+    }
+  };
+  std::vector<std::thread> threads;
+  for (unsigned worker = 1; worker < workers; ++worker) threads.emplace_back(work, worker);
+  work(0);
+  for (auto& thread : threads) thread.join();
+
   std::vector<std::string> problems;
   std::size_t runs = 0;
   std::size_t successes = 0;
-  for (std::size_t i = 0; i < points.size(); i += stride) {
-    const std::uint32_t at = points[i];
-    SweepRig rig(extended);
-    if (rig.camera->TransferCount() != ref.startup) {
-      problems.push_back("start-up traffic differs");
-      break;
-    }
-    SimKnobs& knobs = rig.camera->Knobs();
-    const std::uint32_t number = ref.startup + at;
-    (fault == Fault::kFail     ? knobs.fail_at
-     : fault == Fault::kUnplug ? knobs.unplug_at
-                               : knobs.drop_at) = number;
-    rig.dialog->OnUpgrade();
-    ++runs;
-
-    const bool succeeded = rig.dialog->LastUpdateSucceeded();
-    const bool claimed = rig.view.success_logged || rig.view.status == kSuccessStatus;
-    const bool exact = rig.camera->Flash() == ref.expected;
-    std::ostringstream where;
-    where << Name(fault) << " at update transfer " << at << ": ";
-    if (succeeded) ++successes;
-    if (claimed != succeeded)
-      problems.push_back(where.str() + "success texts disagree with result");
-    if ((claimed || succeeded) && !exact) problems.push_back(where.str() + "success, wrong flash");
-    if (!succeeded && rig.view.status != kFailedStatus) {
-      problems.push_back(where.str() + "failure not shown: " + rig.view.status);
-    }
-    if (at < ref.first_write && rig.camera->Flash() != ref.before && !(succeeded && exact)) {
-      problems.push_back(where.str() + "flash changed before the first write");
-    }
-    // Whatever the camera reports afterwards is handled without harm.
-    for (unsigned event : rig.camera->TakeDeviceEvents()) rig.dialog->OnDeviceChange(event);
-    if (problems.size() > 20) break;
+  for (const Findings& f : findings) {
+    problems.insert(problems.end(), f.problems.begin(), f.problems.end());
+    runs += f.runs;
+    successes += f.successes;
   }
 
   std::ostringstream report;

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -88,15 +89,13 @@ std::string Format(const char* format, Args... args) {
 // "%d of %d bytes" into `out`, reusing its storage: it is shown after every
 // piece, so it stays off the formatted-output path.
 void ProgressHint(std::string& out, std::int32_t done, std::int32_t total) {
-  std::array<char, 16> digits{};
-  out.clear();
-  auto append = [&](std::int32_t value) {
-    const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
-    out.append(digits.data(), result.ptr);
-  };
-  append(done);
+  std::array<char, 12> first{};
+  std::array<char, 12> second{};
+  const auto a = std::to_chars(first.data(), first.data() + first.size(), done);
+  const auto b = std::to_chars(second.data(), second.data() + second.size(), total);
+  out.assign(first.data(), a.ptr);
   out += " of ";
-  append(total);
+  out.append(second.data(), b.ptr);
   out += " bytes";
 }
 
@@ -184,21 +183,27 @@ class SentContent {
     return image_[a];
   }
 
+  // The first address in [begin, begin + bytes.size()) whose flash byte
+  // differs from what was sent.
+  std::optional<std::uint32_t> FirstMismatch(std::uint32_t begin,
+                                             std::span<const std::uint8_t> bytes) const {
+    const auto size = static_cast<std::uint32_t>(bytes.size());
+    const bool plain =
+        begin + size <= kImageSize && (begin + size <= image::kStringAreaOffset ||
+                                       begin >= image::kStringAreaOffset + kept_count_);
+    // Most ranges hold image bytes only: one comparison settles them.
+    if (plain && std::memcmp(bytes.data(), image_.data() + begin, size) == 0) return std::nullopt;
+    for (std::uint32_t i = 0; i < size; ++i) {
+      if (bytes[i] != At(begin + i)) return begin + i;
+    }
+    return std::nullopt;
+  }
+
  private:
   const ImageBytes& image_;
   const std::array<std::uint8_t, 32>& kept_;
   std::uint32_t kept_count_;
 };
-
-// Returns the first address in [begin, begin + bytes.size()) whose flash byte
-// differs from what was sent.
-std::optional<std::uint32_t> FirstMismatch(const SentContent& sent, std::uint32_t begin,
-                                           std::span<const std::uint8_t> bytes) {
-  for (std::uint32_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] != sent.At(begin + i)) return begin + i;
-  }
-  return std::nullopt;
-}
 
 // The 0xF000-0xFFFF read-back, with which chunks arrived.
 struct ReadBack {
@@ -234,7 +239,7 @@ std::optional<std::uint32_t> VerifyExtended(XuChannel& xu, const SentContent& se
     const std::uint32_t count = std::min(kMaxBlockRead, direct_end - address);
     const std::span<std::uint8_t> bytes(chunk.data(), count);
     if (xu.ReadBlock(static_cast<std::uint16_t>(address), count, bytes) != 0) return address;
-    if (auto bad = FirstMismatch(sent, address, bytes)) return bad;
+    if (auto bad = sent.FirstMismatch(address, bytes)) return bad;
     address += count;
   }
   // The last area was read back already.
@@ -256,7 +261,7 @@ std::optional<std::uint32_t> VerifyBasic(XuChannel& xu, const SentContent& sent,
     if (xu.XuSet(xu::kSetFlashAddress, where) != kSOk) return address;
     const std::span<std::uint8_t> bytes(chunk.data(), count);
     if (xu.XuGet(xu::kReadFlashData, bytes) != kSOk) return address;
-    if (auto bad = FirstMismatch(sent, address, bytes)) return bad;
+    if (auto bad = sent.FirstMismatch(address, bytes)) return bad;
     address += count;
   }
   return std::nullopt;
@@ -397,10 +402,10 @@ int UpgradeDialog::UpdateFlash() {
         HResult result = kSOk;
         if (!extended) {
           std::span<std::uint8_t> data(command.data(), kLoadBytes);
-          std::fill(data.begin(), data.end(), std::uint8_t{0});
           const std::uint32_t available =
               std::min<std::uint32_t>(kLoadBytes, static_cast<std::uint32_t>(kImageSize) - offset);
-          std::copy_n(image.begin() + offset, available, data.begin());
+          std::memset(data.data(), 0, kLoadBytes);
+          std::memcpy(data.data(), image.data() + offset, available);
           result = xu.XuSet(xu::kLoadData, data);
         } else {
           command.fill(0);
