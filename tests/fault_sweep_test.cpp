@@ -5,12 +5,17 @@
 // never change the image's data file.
 //
 // VELTRANE_SWEEP_STRIDE=n sweeps every n-th transfer only (default 1: all).
+// Where the platform can fork, one clean run forks a child at each swept
+// transfer; elsewhere (or with VELTRANE_SWEEP_NO_FORK set) each fault gets a
+// fresh run.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <sstream>
@@ -26,6 +31,16 @@
 #include "camera/sim/sim_capture_session.h"
 #include "support/recording_view.h"
 #include "update/firmware_image.h"
+
+#if defined(__unix__) || defined(__APPLE__)
+#define VELTRANE_SWEEP_FORKS 1
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#else
+#define VELTRANE_SWEEP_FORKS 0
+#endif
 
 namespace veltrane::testing {
 namespace {
@@ -80,11 +95,23 @@ class NoWait : public Sleeper {
   void Sleep(std::uint32_t) override {}
 };
 
+// The simulated camera with a hook that runs just before each transfer.
+class HookedCamera : public SimCamera {
+ public:
+  using SimCamera::SimCamera;
+  HResult KsProperty(const KspNode& property, void* data, std::uint32_t length) override {
+    if (before_transfer) before_transfer(TransferCount() + 1);
+    return SimCamera::KsProperty(property, data, length);
+  }
+  std::function<void(std::uint32_t)> before_transfer;
+};
+
 // A freshly started dialog over a fresh camera.
 struct SweepRig {
   // A copy of `prototype`, which has never been touched: cheaper than
   // building the camera's flash afresh for each of thousands of runs.
-  explicit SweepRig(const SimCamera& prototype) : camera(std::make_shared<SimCamera>(prototype)) {
+  explicit SweepRig(const HookedCamera& prototype)
+      : camera(std::make_shared<HookedCamera>(prototype)) {
     session = std::make_unique<SimCaptureSession>(
         state.xu,
         std::vector<SimDevice>{{SimDisplayName(camera->Knobs().vendor_id,
@@ -103,7 +130,7 @@ struct SweepRig {
   SweepView view;
   ViewErrorReporter reporter{view, kTitle};
   AppState state{reporter, kTitle};
-  std::shared_ptr<SimCamera> camera;
+  std::shared_ptr<HookedCamera> camera;
   std::unique_ptr<SimCaptureSession> session;
   NoWait sleeper;
   FixedClock clock;
@@ -136,7 +163,7 @@ struct Reference {
   SimFlash expected{};
 };
 
-Reference Measure(bool extended, const SimCamera& prototype) {
+Reference Measure(bool extended, const HookedCamera& prototype) {
   Reference ref;
   SweepRig rig(prototype);
   ref.startup = rig.camera->TransferCount();
@@ -178,95 +205,220 @@ const char* Name(Fault fault) {
   return "?";
 }
 
-void Sweep(bool extended, Fault fault) {
-  const std::vector<std::uint8_t> data_file = ReadDataFile();
-  ASSERT_EQ(data_file.size(), kImageSize);
-  const SimCamera prototype(SweepRig::Knobs(extended));
-  const Reference ref = Measure(extended, prototype);
-  ASSERT_GT(ref.first_write, 0u);
-  ASSERT_EQ(ref.expected, ExpectedFlash(extended, ref.before));
+struct Findings {
+  std::vector<std::string> problems;
+  std::size_t runs = 0;
+  std::size_t successes = 0;
 
-  std::vector<std::uint32_t> points;
-  if (fault == Fault::kDrop) {
-    points = ref.writes;
-  } else {
-    for (std::uint32_t at = 1; at <= ref.update; ++at) points.push_back(at);
+  void Add(const Findings& other) {
+    problems.insert(problems.end(), other.problems.begin(), other.problems.end());
+    runs += other.runs;
+    successes += other.successes;
   }
-  const std::uint32_t stride = Stride();
+};
 
-  // Runs are independent (no shared mutable state), so they are spread over
-  // the machine's cores; each worker keeps its own findings.
-  struct Findings {
-    std::vector<std::string> problems;
-    std::size_t runs = 0;
-    std::size_t successes = 0;
-  };
-  const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+void Arm(SimKnobs& knobs, Fault fault, std::uint32_t number) {
+  (fault == Fault::kFail     ? knobs.fail_at
+   : fault == Fault::kUnplug ? knobs.unplug_at
+                             : knobs.drop_at) = number;
+}
+
+// Judges one finished update with the fault at update transfer `at`, then
+// hands the camera's device events to the dialog.
+Findings Judge(SweepRig& rig, const Reference& ref, Fault fault, std::uint32_t at) {
+  Findings out;
+  out.runs = 1;
+  const bool succeeded = rig.dialog->LastUpdateSucceeded();
+  const bool claimed = rig.view.success_logged || rig.view.status == kSuccessStatus;
+  const bool exact = rig.camera->Flash() == ref.expected;
+  const std::string where =
+      std::string(Name(fault)) + " at update transfer " + std::to_string(at) + ": ";
+  if (succeeded) out.successes = 1;
+  if (claimed != succeeded) out.problems.push_back(where + "success texts disagree with result");
+  if ((claimed || succeeded) && !exact) out.problems.push_back(where + "success, wrong flash");
+  if (!succeeded && rig.view.status != kFailedStatus) {
+    out.problems.push_back(where + "failure not shown: " + rig.view.status);
+  }
+  if (at < ref.first_write && rig.camera->Flash() != ref.before && !(succeeded && exact)) {
+    out.problems.push_back(where + "flash changed before the first write");
+  }
+  // Whatever the camera reports afterwards is handled without harm.
+  for (unsigned event : rig.camera->TakeDeviceEvents()) rig.dialog->OnDeviceChange(event);
+  return out;
+}
+
+unsigned Parallelism() {
+  return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+}
+
+// One fresh update per fault, spread over the cores (runs share nothing).
+Findings SweepByRerunning(const HookedCamera& prototype, const Reference& ref, Fault fault,
+                          const std::vector<std::uint32_t>& points) {
+  const unsigned workers = Parallelism();
   std::vector<Findings> findings(workers);
   auto work = [&](unsigned worker) {
-    Findings& mine = findings[worker];
-    for (std::size_t i = std::size_t{worker} * stride; i < points.size();
-         i += std::size_t{workers} * stride) {
-      const std::uint32_t at = points[i];
+    for (std::size_t i = worker; i < points.size(); i += workers) {
       SweepRig rig(prototype);
       if (rig.camera->TransferCount() != ref.startup) {
-        mine.problems.push_back("start-up traffic differs");
+        findings[worker].problems.push_back("start-up traffic differs");
         return;
       }
-      SimKnobs& knobs = rig.camera->Knobs();
-      const std::uint32_t number = ref.startup + at;
-      (fault == Fault::kFail     ? knobs.fail_at
-       : fault == Fault::kUnplug ? knobs.unplug_at
-                                 : knobs.drop_at) = number;
+      Arm(rig.camera->Knobs(), fault, ref.startup + points[i]);
       rig.dialog->OnUpgrade();
-      ++mine.runs;
-
-      const bool succeeded = rig.dialog->LastUpdateSucceeded();
-      const bool claimed = rig.view.success_logged || rig.view.status == kSuccessStatus;
-      const bool exact = rig.camera->Flash() == ref.expected;
-      const std::string where =
-          std::string(Name(fault)) + " at update transfer " + std::to_string(at) + ": ";
-      if (succeeded) ++mine.successes;
-      if (claimed != succeeded)
-        mine.problems.push_back(where + "success texts disagree with result");
-      if ((claimed || succeeded) && !exact) mine.problems.push_back(where + "success, wrong flash");
-      if (!succeeded && rig.view.status != kFailedStatus) {
-        mine.problems.push_back(where + "failure not shown: " + rig.view.status);
-      }
-      if (at < ref.first_write && rig.camera->Flash() != ref.before && !(succeeded && exact)) {
-        mine.problems.push_back(where + "flash changed before the first write");
-      }
-      // Whatever the camera reports afterwards is handled without harm.
-      for (unsigned event : rig.camera->TakeDeviceEvents()) rig.dialog->OnDeviceChange(event);
-      if (mine.problems.size() > 20) return;
+      findings[worker].Add(Judge(rig, ref, fault, points[i]));
+      if (findings[worker].problems.size() > 20) return;
     }
   };
   std::vector<std::thread> threads;
   for (unsigned worker = 1; worker < workers; ++worker) threads.emplace_back(work, worker);
   work(0);
   for (auto& thread : threads) thread.join();
+  Findings all;
+  for (const Findings& f : findings) all.Add(f);
+  return all;
+}
 
-  std::vector<std::string> problems;
-  std::size_t runs = 0;
-  std::size_t successes = 0;
-  for (const Findings& f : findings) {
-    problems.insert(problems.end(), f.problems.begin(), f.problems.end());
-    runs += f.runs;
-    successes += f.successes;
+#if VELTRANE_SWEEP_FORKS
+// One clean update; just before each swept transfer the process forks, and
+// the child arms the fault and carries on from exactly there. Every fault
+// still meets the program in the state a fresh run would reach, without
+// repeating the run up to it each time.
+Findings SweepByForking(const HookedCamera& prototype, const Reference& ref, Fault fault,
+                        const std::vector<std::uint32_t>& points) {
+  struct Child {
+    pid_t pid;
+    int fd;
+    std::uint32_t at;
+  };
+  Findings all;
+  std::deque<Child> children;
+  auto collect = [&](const Child& child) {
+    std::string text;
+    std::array<char, 4096> buffer{};
+    for (;;) {
+      const ssize_t n = read(child.fd, buffer.data(), buffer.size());
+      if (n > 0) {
+        text.append(buffer.data(), static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        break;
+      }
+    }
+    close(child.fd);
+    int status = 0;
+    while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    ++all.runs;
+    const std::string where =
+        std::string(Name(fault)) + " at update transfer " + std::to_string(child.at) + ": ";
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || text.empty()) {
+      all.problems.push_back(where + "the run crashed or ended abnormally");
+      return;
+    }
+    if (text[0] == 'S') ++all.successes;
+    std::istringstream lines(text.substr(1));
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.empty()) all.problems.push_back(line);
+    }
+  };
+
+  SweepRig rig(prototype);
+  EXPECT_EQ(rig.camera->TransferCount(), ref.startup);
+  std::size_t next = 0;
+  bool in_child = false;
+  std::uint32_t child_at = 0;
+  int child_fd = -1;
+  const unsigned parallel = Parallelism();
+  rig.camera->before_transfer = [&](std::uint32_t number) {
+    if (in_child || next >= points.size() || number != ref.startup + points[next]) return;
+    const std::uint32_t at = points[next++];
+    std::array<int, 2> fds{};
+    if (pipe(fds.data()) != 0) {
+      all.problems.push_back("pipe failed");
+      return;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+      in_child = true;
+      child_at = at;
+      close(fds[0]);
+      child_fd = fds[1];
+      Arm(rig.camera->Knobs(), fault, number);
+      return;
+    }
+    close(fds[1]);
+    if (pid < 0) {
+      close(fds[0]);
+      all.problems.push_back("fork failed");
+      return;
+    }
+    children.push_back({pid, fds[0], at});
+    while (children.size() > parallel) {
+      collect(children.front());
+      children.pop_front();
+    }
+  };
+  rig.dialog->OnUpgrade();
+
+  if (in_child) {
+    const Findings mine = Judge(rig, ref, fault, child_at);
+    std::string text = mine.successes != 0 ? "S" : "F";
+    for (const auto& problem : mine.problems) text += problem + "\n";
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+      const ssize_t n = write(child_fd, data, left);
+      if (n <= 0) break;
+      data += n;
+      left -= static_cast<std::size_t>(n);
+    }
+    _exit(0);
+  }
+  for (const Child& child : children) collect(child);
+  EXPECT_TRUE(rig.dialog->LastUpdateSucceeded());
+  EXPECT_EQ(next, points.size()) << "not every swept transfer was reached";
+  return all;
+}
+#endif
+
+void Sweep(bool extended, Fault fault) {
+  const std::vector<std::uint8_t> data_file = ReadDataFile();
+  ASSERT_EQ(data_file.size(), kImageSize);
+  const HookedCamera prototype(SweepRig::Knobs(extended));
+  const Reference ref = Measure(extended, prototype);
+  ASSERT_GT(ref.first_write, 0u);
+  ASSERT_EQ(ref.expected, ExpectedFlash(extended, ref.before));
+
+  std::vector<std::uint32_t> points;
+  const std::uint32_t stride = Stride();
+  const std::size_t count = fault == Fault::kDrop ? ref.writes.size() : ref.update;
+  for (std::size_t i = 0; i < count; i += stride) {
+    points.push_back(fault == Fault::kDrop ? ref.writes[i] : static_cast<std::uint32_t>(i + 1));
   }
 
+#if VELTRANE_SWEEP_FORKS
+  const Findings findings = std::getenv("VELTRANE_SWEEP_NO_FORK") == nullptr
+                                ? SweepByForking(prototype, ref, fault, points)
+                                : SweepByRerunning(prototype, ref, fault, points);
+#else
+  const Findings findings = SweepByRerunning(prototype, ref, fault, points);
+#endif
+
   std::ostringstream report;
-  for (const auto& p : problems) report << p << "\n";
-  EXPECT_TRUE(problems.empty()) << report.str();
-  EXPECT_GT(runs, 0u);
+  for (std::size_t i = 0; i < findings.problems.size() && i < 30; ++i) {
+    report << findings.problems[i] << "\n";
+  }
+  EXPECT_TRUE(findings.problems.empty()) << findings.problems.size() << " problems\n"
+                                         << report.str();
+  EXPECT_EQ(findings.runs, points.size());
+  ::testing::Test::RecordProperty("runs", static_cast<int>(findings.runs));
+  ::testing::Test::RecordProperty("successes", static_cast<int>(findings.successes));
   // Drops of writes whose data the unit already held, and faults after
   // verification, still succeed; most faults must not.
-  EXPECT_LT(successes, runs);
+  EXPECT_LT(findings.successes, findings.runs);
 
   EXPECT_EQ(ReadDataFile(), data_file);
   const auto embedded = EmbeddedFirmware();
   EXPECT_TRUE(std::equal(embedded.begin(), embedded.end(), data_file.begin()));
-  ::testing::Test::RecordProperty("runs", static_cast<int>(runs));
 }
 
 TEST(FaultSweepExtended, FailEachTransfer) {

@@ -252,6 +252,28 @@ TEST_F(FlashUpdateTest, BasicLayoutLoadsTheUnpatchedImageAndVerifiesWithFlashRea
   EXPECT_EQ(rig->view.Text(ctl::kStatusLine), kSuccessText);
 }
 
+bool HasEvent(const RecordingView& view, const std::string& event) {
+  return std::find(view.events.begin(), view.events.end(), event) != view.events.end();
+}
+
+TEST_F(FlashUpdateTest, HintCountsBytesAgainstTheFlashSize) {
+  Start(true);
+  rig->dialog.OnUpgrade();
+  EXPECT_TRUE(HasEvent(rig->view, "text 1017 32 of 65536 bytes"));
+  EXPECT_TRUE(HasEvent(rig->view, "text 1017 65504 of 65536 bytes"));
+  EXPECT_FALSE(HasEvent(rig->view, "text 1017 65536 of 65536 bytes"));
+  EXPECT_TRUE(HasEvent(rig->view, "text 1017 65536 of 65536 bytes  (Verify...)"));
+
+  // A larger flash: the total is the flash, the count still the image's
+  // bytes, and the erase addresses wrap at 64 KB.
+  Start(true);
+  rig->dialog.FlashEraseSize = 128;
+  rig->dialog.OnUpgrade();
+  EXPECT_TRUE(HasEvent(rig->view, "text 1017 65568 of 131072 bytes"));
+  EXPECT_EQ(Count(kIdErase), 32u);
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+}
+
 TEST_F(FlashUpdateTest, SecondUpdateInOneRunLeavesThePatchedImageAsItWas) {
   Start(true);
   rig->dialog.OnUpgrade();

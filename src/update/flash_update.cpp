@@ -2,7 +2,6 @@
 // in the basic layout), verify, restart.
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -89,14 +88,25 @@ std::string Format(const char* format, Args... args) {
 // "%d of %d bytes" into `out`, reusing its storage: it is shown after every
 // piece, so it stays off the formatted-output path.
 void ProgressHint(std::string& out, std::int32_t done, std::int32_t total) {
-  std::array<char, 12> first{};
-  std::array<char, 12> second{};
-  const auto a = std::to_chars(first.data(), first.data() + first.size(), done);
-  const auto b = std::to_chars(second.data(), second.data() + second.size(), total);
-  out.assign(first.data(), a.ptr);
-  out += " of ";
-  out.append(second.data(), b.ptr);
-  out += " bytes";
+  // Digits are written backwards from the end of the buffer.
+  std::array<char, 48> text{};
+  std::size_t begin = text.size();
+  auto put = [&](char c) { text[--begin] = c; };
+  auto put_number = [&](std::int32_t value) {
+    const bool negative = value < 0;
+    auto magnitude =
+        negative ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+    do {
+      put(static_cast<char>('0' + magnitude % 10));
+      magnitude /= 10;
+    } while (magnitude != 0);
+    if (negative) put('-');
+  };
+  for (const char c : {'s', 'e', 't', 'y', 'b', ' '}) put(c);
+  put_number(total);
+  for (const char c : {' ', 'f', 'o', ' '}) put(c);
+  put_number(done);
+  out.assign(text.data() + begin, text.size() - begin);
 }
 
 constexpr std::uint8_t Lo(std::uint32_t value) {
