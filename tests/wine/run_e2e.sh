@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # End-to-end test of VeltraneUpgrade.exe under Wine and Xvfb, with the
 # virtual camera filter as the only camera.
-#   run_e2e.sh APP.exe VCAM.dll GUI_DRIVER.exe FIRMWARE.bin WORK_DIR
+#   run_e2e.sh APP.exe VCAM.dll GUI_DRIVER.exe FIRMWARE.bin WORK_DIR [UNIT_TESTS.exe]
 # WORK_DIR receives the Wine prefix, the camera's files, the log and the
-# screenshots. Exits 0 when every case passed.
+# screenshots. With UNIT_TESTS.exe, the unit tests that need windows (they
+# skip where Wine has no display) run here too. Exits 0 when every case passed.
 set -uo pipefail
 
 app=$(readlink -f "$1")
@@ -11,6 +12,7 @@ vcam_dll=$(readlink -f "$2")
 driver=$(readlink -f "$3")
 firmware=$(readlink -f "$4")
 work=$(mkdir -p "$5" && readlink -f "$5")
+unit_tests=${6:+$(readlink -f "$6")}
 
 export WINEPREFIX=$work/prefix
 export WINEDEBUG=-all
@@ -171,6 +173,14 @@ start_xvfb || exit 1
 prepare_prefix || exit 1
 say "prefix ready after $(($(date +%s) - started)) s on display $DISPLAY"
 unregister_camera
+
+if [ -n "$unit_tests" ]; then
+  window_tests='ResourceTest.*:Win32DialogViewTest.*:MainDialogTest.*'
+  seen=$(timeout 300 wine "$unit_tests" --gtest_filter="$window_tests" 2>&1 | tr -d '\r')
+  printf '%s\n' "$seen" | sed 's/^/  /' >>"$log"
+  check "window unit tests pass" has_part "[  PASSED  ]"
+  check "window unit tests all ran" bash -c '! grep -qF "[  SKIPPED ]" <<<"$1" && ! grep -qF "[  FAILED  ]" <<<"$1"' _ "$seen"
+fi
 
 # --- No camera: the not-connected warning, Upgrade disabled.
 start_app
