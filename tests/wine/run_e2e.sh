@@ -254,7 +254,9 @@ drive wait-dialog 90
 drive read
 check "update: ready" has "upgrade=enabled"
 
-# --- The update.
+# --- The update, with the (hidden) dump option switched on.
+rm -f "$WINEPREFIX"/drive_c/FW_*.txt
+drive click 1015
 update_started=$(date +%s)
 drive click 1011
 drive wait-text 1010 "Firmware upgrading successfully done!" 180
@@ -270,6 +272,19 @@ shot updated
 stop_app
 expected_flash "$work/flash-before.bin" "$work/flash-expected.bin"
 check "upgrade: camera flash holds the new firmware" cmp -s "$camera_dir/flash.bin" "$work/flash-expected.bin"
+dump_matches() {
+  local dumps=("$WINEPREFIX"/drive_c/FW_*.txt)
+  [ "${#dumps[@]}" -eq 1 ] && [ -f "${dumps[0]}" ] || return 1
+  python3 - "${dumps[0]}" "$camera_dir/flash.bin" <<'PY'
+import sys
+lines = open(sys.argv[1], "rb").read().split(b"\r\r\n")
+flash = open(sys.argv[2], "rb").read()
+assert lines[-1] == b"", "the last line must end the file"
+expected = [b"0x%02X, 0x%02X" % (a, flash[a]) for a in range(len(flash))]
+sys.exit(0 if lines[:-1] == expected else 1)
+PY
+}
+check "upgrade: dump in C:\\ lists the new flash" dump_matches
 
 # --- A camera with the image's own version: the question, No disables Upgrade.
 camera_files "extended=1" "version=image"
