@@ -12,6 +12,9 @@
 //   gui_driver no-box SECONDS             no message box shows up meanwhile
 //   gui_driver click ID                   presses a button of the dialog
 //   gui_driver about SECONDS              opens the About box from the system menu
+//   gui_driver sysmenu-open               Alt+Space on the dialog: its system menu
+//   gui_driver sysmenu-last SECONDS       Up and Enter choose the menu's last entry;
+//                                         the About box must open
 //   gui_driver close-about SECONDS        presses the About box's OK
 //   gui_driver wait-gone SECONDS          the main dialog has closed
 //   gui_driver device-change EVENT        posts WM_DEVICECHANGE (0x8000 arrival,
@@ -36,6 +39,7 @@ constexpr char kDialogTitle[] = "Veltrane Device Firmware Upgrade";
 constexpr char kDialogClass[] = "#32770";
 // The static control that carries a message box's text.
 constexpr int kBoxTextId = 0xFFFF;
+constexpr wchar_t kAboutCaption[] = L"\x95dc\x65bc Corvalt";
 
 std::string TextOf(HWND window) {
   if (window == nullptr) return "<missing>";
@@ -102,6 +106,16 @@ bool WaitFor(double seconds, Predicate done) {
 
 void Press(HWND button) {
   PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+// A key as the user types it, to whatever window has the focus.
+void Key(WORD key, bool up) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = key;
+  input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+  SendInput(1, &input, sizeof(input));
+  Sleep(150);
 }
 
 int ButtonId(const std::string& name) {
@@ -206,14 +220,40 @@ int Run(const std::vector<std::string>& args) {
     PostMessageA(dialog, WM_SYSCOMMAND, 0x0010, 0);
     HWND about = nullptr;
     const bool found = WaitFor(seconds(1), [&] {
-      about = FindWindowW(L"#32770", L"\x95dc\x65bc Corvalt");
+      about = FindWindowW(L"#32770", kAboutCaption);
+      return about != nullptr && IsWindowVisible(about);
+    });
+    std::printf("about: %s\n", found ? "visible" : "missing");
+    return found ? 0 : 1;
+  }
+  if (command == "sysmenu-open") {
+    HWND dialog = FindDialog();
+    if (dialog == nullptr) return 1;
+    SetForegroundWindow(dialog);
+    Sleep(300);
+    Key(VK_MENU, false);
+    Key(VK_SPACE, false);
+    Key(VK_SPACE, true);
+    Key(VK_MENU, true);
+    Sleep(500);
+    return 0;
+  }
+  if (command == "sysmenu-last") {
+    // Up from the top wraps to the menu's last entry.
+    Key(VK_UP, false);
+    Key(VK_UP, true);
+    Key(VK_RETURN, false);
+    Key(VK_RETURN, true);
+    HWND about = nullptr;
+    const bool found = WaitFor(seconds(1), [&] {
+      about = FindWindowW(L"#32770", kAboutCaption);
       return about != nullptr && IsWindowVisible(about);
     });
     std::printf("about: %s\n", found ? "visible" : "missing");
     return found ? 0 : 1;
   }
   if (command == "close-about") {
-    HWND about = FindWindowW(L"#32770", L"\x95dc\x65bc Corvalt");
+    HWND about = FindWindowW(L"#32770", kAboutCaption);
     if (about == nullptr) return 1;
     Press(GetDlgItem(about, IDOK));
     return WaitFor(seconds(1), [&] { return !IsWindow(about); }) ? 0 : 1;
