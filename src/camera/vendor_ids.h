@@ -10,6 +10,6 @@ inline constexpr char kBuiltInVendor1[] = "3f2a";
 inline constexpr char kBuiltInVendor2[] = "5c71";
 inline constexpr char kBuiltInVendor3[] = "7d09";
 inline constexpr std::array<const char*, 3> kBuiltInVendorIds{kBuiltInVendor1, kBuiltInVendor2,
-                                                               kBuiltInVendor3};
+                                                              kBuiltInVendor3};
 
 }  // namespace veltrane

@@ -59,8 +59,7 @@ class RecordingView : public DialogView {
     ++dispatches;
     if (on_dispatch) on_dispatch();
   }
-  BoxAnswer MessageBox(BoxKind kind, const std::string& text,
-                       const std::string& caption) override {
+  BoxAnswer MessageBox(BoxKind kind, const std::string& text, const std::string& caption) override {
     boxes.push_back({kind, text, caption});
     events.push_back("box [" + caption + "] " + text);
     if (kind != BoxKind::kQuestion) return BoxAnswer::kOk;
