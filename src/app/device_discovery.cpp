@@ -5,26 +5,16 @@
 #include <vector>
 
 #include "app/control_ids.h"
+#include "app/dialog_texts.h"
 #include "app/upgrade_dialog.h"
+#include "common/text_format.h"
 
 namespace veltrane {
 namespace {
 
-constexpr char kNotConnectedText[] =
-    "Your device is not connected, please connect the device and restart the application";
-constexpr char kNoDeviceText[] = "No device found!";
 constexpr char kNoMatchText[] = "No device found! VID PID Error!";
-constexpr char kReadyText[] = "The program will upgrade the firmware of your Tessaro.";
-constexpr char kPressUpgradeText[] = "Press Upgrade to begin.";
 
 constexpr std::size_t kIdLength = 4;
-
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // The up to four characters after position `pos`, as an id.
 std::uint16_t IdAt(std::string_view text, std::size_t pos) {
@@ -32,12 +22,8 @@ std::uint16_t IdAt(std::string_view text, std::size_t pos) {
 }
 
 std::string AnnouncementLine(const DeviceIds& ids) {
-  std::string line(48, '\0');
-  const int length =
-      std::snprintf(line.data(), line.size(), "VID = 0x%04x, PID = 0x%04x.",
-                    static_cast<unsigned>(ids.vendor), static_cast<unsigned>(ids.product));
-  line.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
-  return line;
+  return StringPrintf("VID = 0x%04x, PID = 0x%04x.", static_cast<unsigned>(ids.vendor),
+                      static_cast<unsigned>(ids.product));
 }
 
 }  // namespace
@@ -102,8 +88,8 @@ void UpgradeDialog::ScanDevices() {
   for (int index = view.ComboCount() - 1; index >= 0; --index) view.ComboDelete(index);
 
   if (display_names.empty()) {
-    view.MessageBox(BoxKind::kWarning, kNotConnectedText, kWarningCaption);
-    view.SetText(ctl::kStatusLine, kNoDeviceText);
+    view.MessageBox(BoxKind::kWarning, text::kNotConnected, kWarningCaption);
+    view.SetText(ctl::kStatusLine, text::kNoDevice);
     view.EnableControl(ctl::kUpgradeButton, false);
     state.upgrade_allowed = 0;
   }
@@ -131,8 +117,8 @@ void UpgradeDialog::ScanDevices() {
     if (state.announce_devices != 0) {
       const std::string line = AnnouncementLine(ExtractIds(lowered));
       if (state.reboot_pending == 0) {
-        view.SetText(ctl::kStatusLine, kReadyText);
-        view.SetText(ctl::kHintLine, kPressUpgradeText);
+        view.SetText(ctl::kStatusLine, text::kReady);
+        view.SetText(ctl::kHintLine, text::kPressUpgrade);
       }
       view.AppendLog(line);
     }

@@ -9,6 +9,7 @@
 #include "app/upgrade_dialog.h"
 #include "camera/vendor_ids.h"
 #include "camera/xu_channel.h"
+#include "common/text_format.h"
 
 namespace veltrane {
 namespace {
@@ -17,13 +18,6 @@ namespace {
 // skip it.
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 // Skips white space and reads an optional sign; returns true for '-'.

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/text_format.h"
+
 namespace veltrane {
 namespace {
 
@@ -29,12 +31,7 @@ std::string ErrorReporter::PortableErrorText(HResult code) {
   for (const auto& known : kKnownCodes) {
     if (known.code == code) return known.text;
   }
-  // "0x" + up to 8 hex digits; room to spare.
-  std::string text(40, '\0');
-  const int written =
-      std::snprintf(text.data(), text.size(), "Unknown Error: 0x%2x", static_cast<unsigned>(code));
-  text.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
-  return text;
+  return StringPrintf("Unknown Error: 0x%2x", static_cast<unsigned>(code));
 }
 
 }  // namespace veltrane

@@ -1,6 +1,6 @@
 #include "camera/ks_property.h"
 
-#include <cstdio>
+#include "common/text_format.h"
 
 namespace veltrane {
 namespace {
@@ -8,18 +8,11 @@ namespace {
 // "{" 8 "-" 4 "-" 4 "-" 4 "-" 12 "}"
 constexpr std::size_t kGuidTextLength = 38;
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Reads `digits` hex digits at `pos`; false when any of them is not hex.
 bool ReadHex(std::string_view text, std::size_t pos, std::size_t digits, std::uint32_t& out) {
   std::uint32_t value = 0;
   for (std::size_t i = 0; i < digits; ++i) {
-    const int digit = HexValue(text[pos + i]);
+    const int digit = HexDigitValue(text[pos + i]);
     if (digit < 0) return false;
     value = (value << 4) | static_cast<std::uint32_t>(digit);
   }
@@ -54,13 +47,11 @@ std::optional<Guid> ParseGuid(std::string_view text) {
 }
 
 std::string FormatGuid(const Guid& guid) {
-  std::string text(kGuidTextLength + 1, '\0');
   const auto& d = guid.data4;
-  std::snprintf(text.data(), text.size(), "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned>(guid.data1), static_cast<unsigned>(guid.data2),
-                static_cast<unsigned>(guid.data3), d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]);
-  text.resize(kGuidTextLength);
-  return text;
+  return StringPrintf("{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                      static_cast<unsigned>(guid.data1), static_cast<unsigned>(guid.data2),
+                      static_cast<unsigned>(guid.data3), d[0], d[1], d[2], d[3], d[4], d[5], d[6],
+                      d[7]);
 }
 
 }  // namespace veltrane

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/text_format.h"
+
 namespace veltrane {
 
 FirmwareImage::FirmwareImage() {
@@ -52,14 +54,7 @@ std::string FormatVersionText(std::uint32_t version, std::uint8_t release_low,
   const int month = static_cast<int>((version >> 16) & 0x0Fu);
   const int day = static_cast<std::int8_t>(static_cast<std::uint8_t>(version >> 8));
 
-  static constexpr const char* kFormat = "%x.%x.%x.%x.%02d%02d%02d";
-  const int length =
-      std::snprintf(nullptr, 0, kFormat, major, minor, patch, build, year, month, day);
-  if (length <= 0) return {};
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  std::snprintf(text.data(), text.size(), kFormat, major, minor, patch, build, year, month, day);
-  text.resize(static_cast<std::size_t>(length));
-  return text;
+  return StringPrintf("%x.%x.%x.%x.%02d%02d%02d", major, minor, patch, build, year, month, day);
 }
 
 }  // namespace veltrane

@@ -10,6 +10,7 @@
 
 #include "app/upgrade_dialog.h"
 #include "camera/xu_channel.h"
+#include "common/text_format.h"
 
 namespace veltrane {
 namespace {
@@ -33,15 +34,10 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // Upper-case hexadecimal, at least two digits.
 void AppendHex(std::string& out, std::uint32_t value) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::array<char, 8> digits{};
-  std::size_t count = 0;
-  do {
-    digits[count++] = kDigits[value & 0x0Fu];
-    value >>= 4;
-  } while (value != 0);
-  if (count < 2) digits[count++] = '0';
+  int shift = 28;
+  while (shift > 4 && ((value >> shift) & 0x0Fu) == 0) shift -= 4;
   out += "0x";
-  while (count > 0) out.push_back(digits[--count]);
+  for (; shift >= 0; shift -= 4) out.push_back(kDigits[(value >> shift) & 0x0Fu]);
 }
 
 bool WriteAll(std::FILE* file, const std::string& content) {
@@ -54,13 +50,8 @@ std::string DumpFileName(const std::tm& local_time) {
   static constexpr char kFormat[] = "FW_%d_%02d%02d_%02d%02d%02d.txt";
   const int year = local_time.tm_year + 1900;
   const int month = local_time.tm_mon + 1;
-  const int length = std::snprintf(nullptr, 0, kFormat, year, month, local_time.tm_mday,
-                                   local_time.tm_hour, local_time.tm_min, local_time.tm_sec);
-  if (length <= 0) return {};
-  std::string name(static_cast<std::size_t>(length) + 1, '\0');
-  std::snprintf(name.data(), name.size(), kFormat, year, month, local_time.tm_mday,
-                local_time.tm_hour, local_time.tm_min, local_time.tm_sec);
-  name.resize(static_cast<std::size_t>(length));
+  std::string name = StringPrintf(kFormat, year, month, local_time.tm_mday, local_time.tm_hour,
+                                  local_time.tm_min, local_time.tm_sec);
   std::replace(name.begin(), name.end(), ' ', '_');
   std::replace(name.begin(), name.end(), ':', '_');
   return name;

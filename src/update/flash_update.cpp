@@ -11,8 +11,10 @@
 
 #include "app/control_ids.h"
 #include "app/device_discovery.h"
+#include "app/dialog_texts.h"
 #include "app/upgrade_dialog.h"
 #include "camera/xu_channel.h"
+#include "common/text_format.h"
 #include "update/firmware_image.h"
 
 namespace veltrane {
@@ -51,7 +53,6 @@ constexpr std::uint32_t kProgressProgramSpan = 40;
 constexpr int kProgressNoDownload = 80;
 
 constexpr char kProgressText[] = "Upgrading in progress please wait...";
-constexpr char kNoDeviceText[] = "Can not find device";
 constexpr char kNotMatch1Text[] = "1)Firmware is not match!";
 constexpr char kNotMatch2Text[] = "2)Firmware is not match!";
 constexpr char kWrongPinText[] = "Wrong WriteProtect Pin!";
@@ -75,38 +76,14 @@ constexpr char kVerifyFailedText[] =
     "Verification failed: the flash does not hold the new firmware. The new firmware was not "
     "activated.";
 
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-  const int length = std::snprintf(nullptr, 0, format, args...);
-  if (length <= 0) return {};
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  std::snprintf(text.data(), text.size(), format, args...);
-  text.resize(static_cast<std::size_t>(length));
-  return text;
-}
-
 // "%d of %d bytes" into `out`, reusing its storage: it is shown after every
 // piece, so it stays off the formatted-output path.
 void ProgressHint(std::string& out, std::int32_t done, std::int32_t total) {
-  // Digits are written backwards from the end of the buffer.
-  std::array<char, 48> text{};
-  std::size_t begin = text.size();
-  auto put = [&](char c) { text[--begin] = c; };
-  auto put_number = [&](std::int32_t value) {
-    const bool negative = value < 0;
-    auto magnitude =
-        negative ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
-    do {
-      put(static_cast<char>('0' + magnitude % 10));
-      magnitude /= 10;
-    } while (magnitude != 0);
-    if (negative) put('-');
-  };
-  for (const char c : {'s', 'e', 't', 'y', 'b', ' '}) put(c);
-  put_number(total);
-  for (const char c : {' ', 'f', 'o', ' '}) put(c);
-  put_number(done);
-  out.assign(text.data() + begin, text.size() - begin);
+  // Short numbers stay within the string's own storage: no allocation per piece.
+  out = std::to_string(done);
+  out += " of ";
+  out += std::to_string(total);
+  out += " bytes";
 }
 
 constexpr std::uint8_t Lo(std::uint32_t value) {
@@ -145,14 +122,16 @@ bool RebindCamera(UpgradeDialog& dialog) {
       }
     }
     if (!found) {
-      dialog.view.MessageBox(BoxKind::kApplication, kNoDeviceText, dialog.state.app_title);
+      dialog.view.MessageBox(BoxKind::kApplication, text::kCanNotFindDevice,
+                             dialog.state.app_title);
       return false;
     }
     display = dialog.DevicePaths[*found].substr(0, kIdExtractionLimit);
     if (*found < dialog.DeviceNames.size()) friendly = dialog.DeviceNames[*found];
     const DeviceIds ids = ExtractLastIds(ToLowerAscii(display));
-    dialog.view.AppendLog(Format("PID = 0x%x, VID = 0x%x.", static_cast<unsigned>(ids.product),
-                                 static_cast<unsigned>(ids.vendor)));
+    dialog.view.AppendLog(StringPrintf("PID = 0x%x, VID = 0x%x.",
+                                       static_cast<unsigned>(ids.product),
+                                       static_cast<unsigned>(ids.vendor)));
   }
   session.friendly_name = friendly;
   session.display_name = display;
@@ -327,8 +306,8 @@ int UpgradeDialog::UpdateFlash() {
     if (!matches) {
       view.MessageBox(BoxKind::kApplication, kNotMatch1Text, caption);
       view.MessageBox(BoxKind::kApplication,
-                      Format("CullingFunc:%x, ISPCode[0x0016]:%x", static_cast<unsigned>(culling),
-                             static_cast<unsigned>(isp_code)),
+                      StringPrintf("CullingFunc:%x, ISPCode[0x0016]:%x",
+                                   static_cast<unsigned>(culling), static_cast<unsigned>(isp_code)),
                       caption);
     }
   } else {
@@ -456,9 +435,9 @@ int UpgradeDialog::UpdateFlash() {
 
   // Every byte that was programmed is read back and compared.
   if (VerifyEnabled != 0) {
-    view.SetText(ctl::kHintLine,
-                 Format("%d of %d bytes  (Verify...)", static_cast<int>(flash_bytes) - remaining,
-                        static_cast<int>(flash_bytes)));
+    view.SetText(ctl::kHintLine, StringPrintf("%d of %d bytes  (Verify...)",
+                                              static_cast<int>(flash_bytes) - remaining,
+                                              static_cast<int>(flash_bytes)));
     view.AppendLog(kVerifyStartText);
     view.Repaint();
     if (programmed_end > 0) {
@@ -467,7 +446,8 @@ int UpgradeDialog::UpdateFlash() {
           extended ? VerifyExtended(xu, sent, programmed_end, read_back)
                    : VerifyBasic(xu, sent, programmed_end);
       if (bad) {
-        view.AppendLog(Format("UVC: Check Flash Fail at 0x%04X", static_cast<unsigned>(*bad)));
+        view.AppendLog(
+            StringPrintf("UVC: Check Flash Fail at 0x%04X", static_cast<unsigned>(*bad)));
         view.MessageBox(BoxKind::kApplication, kVerifyFailedText, caption);
         view.SetProgress(0);
         return kUpdateStopped;

@@ -6,8 +6,10 @@
 #include <string>
 
 #include "app/control_ids.h"
+#include "app/dialog_texts.h"
 #include "app/upgrade_dialog.h"
 #include "camera/xu_channel.h"
+#include "common/text_format.h"
 #include "update/firmware_image.h"
 
 namespace veltrane {
@@ -19,24 +21,16 @@ constexpr std::uint16_t kKeptBytesAddress = 0xFF00;
 constexpr std::uint8_t kRestartEvents = 3;
 
 constexpr char kStartText[] = "Start update procedure";
-constexpr char kNoDeviceText[] = "Can not find device";
 constexpr char kFailedText[] = "Upgrade failed. The new firmware was not activated.";
-constexpr char kArrivalText[] = "The program will upgrade the firmware of your Tessaro.";
-constexpr char kPressUpgradeText[] = "Press Upgrade to begin.";
-constexpr char kNotConnectedText[] =
-    "Your device is not connected, please connect the device and restart the application";
-constexpr char kRemovedText[] = "No device found!";
 
 std::string BinFileSizeLine(std::uint32_t size) {
-  std::array<char, 40> buffer{};
-  std::snprintf(buffer.data(), buffer.size(), "Bin File Size = %d", static_cast<int>(size));
-  return buffer.data();
+  return StringPrintf("Bin File Size = %d", static_cast<int>(size));
 }
 
 }  // namespace
 
 void UpgradeDialog::RunUpdate() {
-  if (UpdateFlash() == kUpdateNoDevice) view.AppendLog(kNoDeviceText);
+  if (UpdateFlash() == kUpdateNoDevice) view.AppendLog(text::kCanNotFindDevice);
 }
 
 void UpgradeDialog::OnUpgrade() {
@@ -100,10 +94,10 @@ void UpgradeDialog::OnDeviceChange(unsigned event_type) {
 
   if (event_type == ctl::kDeviceArrival) {
     state.warn_on_removal = 1;
-    view.AppendLog(kArrivalText);
+    view.AppendLog(text::kReady);
     if (state.reboot_pending == 0) {
-      view.SetText(ctl::kStatusLine, kArrivalText);
-      view.SetText(ctl::kHintLine, kPressUpgradeText);
+      view.SetText(ctl::kStatusLine, text::kReady);
+      view.SetText(ctl::kHintLine, text::kPressUpgrade);
       if (state.upgrade_allowed != 0) view.EnableControl(ctl::kUpgradeButton, true);
     } else {
       ++state.ignored_device_events;
@@ -116,11 +110,11 @@ void UpgradeDialog::OnDeviceChange(unsigned event_type) {
     state.device_was_removed = 1;
     if (state.reboot_pending == 0) {
       if (state.warn_on_removal != 0) {
-        view.MessageBox(BoxKind::kWarning, kNotConnectedText, kWarningCaption);
+        view.MessageBox(BoxKind::kWarning, text::kNotConnected, kWarningCaption);
         state.warn_on_removal = 0;
       }
-      view.AppendLog(kRemovedText);
-      view.SetText(ctl::kStatusLine, kRemovedText);
+      view.AppendLog(text::kNoDevice);
+      view.SetText(ctl::kStatusLine, text::kNoDevice);
       view.SetText(ctl::kHintLine, "");
       view.SetText(ctl::kVersionField, "");
     } else {

@@ -7,15 +7,10 @@
 #include <sstream>
 #include <system_error>
 
+#include "common/text_format.h"
+
 namespace veltrane {
 namespace {
-
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // 1 to `max_digits` hex digits, with an optional 0x.
 std::optional<std::uint32_t> ParseHex(std::string_view text, std::size_t max_digits) {
@@ -127,10 +122,7 @@ std::string ApplyKnob(std::string_view name, std::string_view value, SimOptions&
 }
 
 std::string Hex(std::uint32_t value, int digits) {
-  std::string text(16, '\0');
-  const int length = std::snprintf(text.data(), text.size(), "%0*X", digits, value);
-  text.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
-  return text;
+  return StringPrintf("%0*X", digits, value);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/control_ids.h"
+#include "common/text_format.h"
 
 namespace veltrane {
 namespace {
@@ -128,10 +129,7 @@ void TerminalView::DrawBar() {
   const int filled = progress_ * kBarWidth / 100;
   std::string bar = "\r[" + std::string(static_cast<std::size_t>(filled), '#') +
                     std::string(static_cast<std::size_t>(kBarWidth - filled), '-') + "] ";
-  std::string percent(8, '\0');
-  const int length = std::snprintf(percent.data(), percent.size(), "%3d%%", progress_);
-  percent.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
-  bar += percent;
+  bar += StringPrintf("%3d%%", progress_);
   if (!bar_hint_.empty()) bar += "  " + bar_hint_;
   bar += "\033[K";
   std::fputs(bar.c_str(), err_);
