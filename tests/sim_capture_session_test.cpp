@@ -4,16 +4,12 @@
 
 #include <memory>
 
+#include "support/recording_view.h"
+
 namespace veltrane {
 namespace {
 
-class CountingReporter : public ErrorReporter {
- public:
-  void ShowErrorBox(const std::string& text) override { error_boxes.push_back(text); }
-  void ShowAppBox(const std::string& text) override { app_boxes.push_back(text); }
-  std::vector<std::string> error_boxes;
-  std::vector<std::string> app_boxes;
-};
+using CountingReporter = testing::RecordingReporter;
 
 using Names = std::vector<std::string>;
 

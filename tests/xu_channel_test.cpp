@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "support/fake_ks_control.h"
+#include "support/recording_view.h"
 
 namespace veltrane {
 namespace {
@@ -12,14 +13,7 @@ namespace {
 using testing::FakeKsControl;
 using Transcript = std::vector<std::string>;
 
-// Records the boxes the channel shows.
-class RecordingReporter : public ErrorReporter {
- public:
-  void ShowErrorBox(const std::string& text) override { error_boxes.push_back(text); }
-  void ShowAppBox(const std::string& text) override { app_boxes.push_back(text); }
-  std::vector<std::string> error_boxes;
-  std::vector<std::string> app_boxes;
-};
+using testing::RecordingReporter;
 
 const Guid kConfigured = *ParseGuid(kDefaultXuGuidText);
 constexpr const char* kMinusOneText = "Unknown Error: 0xffffffff";
