@@ -6,7 +6,6 @@
 
 #include "app/control_ids.h"
 #include "support/dialog_fixture.h"
-#include "support/fake_ks_control.h"
 
 namespace veltrane {
 namespace {
@@ -166,25 +165,6 @@ TEST(CheckFirmwareVersion, BasicLayoutShowsNoVersion) {
   arrival->dialog.CheckFirmwareVersion(CheckVariant::kArrival);
   EXPECT_EQ(arrival->view.Text(ctl::kVersionField), "UNKNOWN FW VERSION");
   EXPECT_EQ(arrival->state.xu.extended_xu, 1u);
-}
-
-TEST(CheckFirmwareVersion, ReplyByte16DecidesTheLayoutAt0x10) {
-  for (const std::uint8_t byte16 : {std::uint8_t{0x0F}, std::uint8_t{0x10}}) {
-    DialogRig rig;
-    auto fake = std::make_shared<testing::FakeKsControl>();
-    std::vector<std::uint8_t> reply(kProbeReplySize, 0);
-    reply[16] = byte16;
-    fake->replies.push_back(reply);
-    rig.state.xu.SetPropertyInterface(fake);
-    rig.dialog.CheckFirmwareVersion(CheckVariant::kStartUp);
-    const bool extended = byte16 == 0x10;
-    EXPECT_EQ(rig.state.xu.extended_xu, extended ? 1u : 0u) << int{byte16};
-    EXPECT_EQ(rig.view.texts.count(ctl::kVersionField), extended ? 1u : 0u);
-    // Basic layout: nothing after the probe.
-    if (!extended) {
-      EXPECT_EQ(fake->calls.size(), 1u);
-    }
-  }
 }
 
 TEST(CheckFirmwareVersion, FallbackSetIsUsedWhenTheConfiguredOneIsRefused) {
