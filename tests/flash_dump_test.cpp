@@ -15,18 +15,21 @@
 namespace veltrane::testing {
 namespace {
 
-TEST(DumpFileName, IsBuiltFromTheLocalTime) {
+// A local time as the clock gives it: month from 0, year from 1900.
+std::tm Time(int year, int month, int day, int hour, int minute, int second) {
   std::tm time{};
-  time.tm_year = 2026 - 1900;
-  time.tm_mon = 0;
-  time.tm_mday = 8;
-  time.tm_hour = 4;
-  time.tm_min = 5;
-  time.tm_sec = 9;
-  EXPECT_EQ(DumpFileName(time), "FW_2026_0108_040509.txt");
-  time.tm_mon = 11;
-  time.tm_hour = 23;
-  EXPECT_EQ(DumpFileName(time), "FW_2026_1208_230509.txt");
+  time.tm_year = year - 1900;
+  time.tm_mon = month - 1;
+  time.tm_mday = day;
+  time.tm_hour = hour;
+  time.tm_min = minute;
+  time.tm_sec = second;
+  return time;
+}
+
+TEST(DumpFileName, IsBuiltFromTheLocalTime) {
+  EXPECT_EQ(DumpFileName(Time(2026, 1, 8, 4, 5, 9)), "FW_2026_0108_040509.txt");
+  EXPECT_EQ(DumpFileName(Time(2026, 12, 8, 23, 5, 9)), "FW_2026_1208_230509.txt");
 }
 
 TEST(AppendDumpLine, UpperCaseHexWithAtLeastTwoDigitsAndCrCrLf) {
@@ -63,12 +66,7 @@ class FlashDumpTest : public ::testing::Test {
     rig = std::make_unique<DialogRig>(DialogRig::WithKnobs(knobs));
     rig->dialog.Initialise(true);
     rig->dialog.dump_dir = dir.string() + "/";
-    rig->clock.time.tm_year = 126;
-    rig->clock.time.tm_mon = 11;
-    rig->clock.time.tm_mday = 8;
-    rig->clock.time.tm_hour = 6;
-    rig->clock.time.tm_min = 1;
-    rig->clock.time.tm_sec = 2;
+    rig->clock.time = Time(2026, 12, 8, 6, 1, 2);
     start = rig->camera->Log().size();
     rig->view.log.clear();
   }
@@ -98,22 +96,20 @@ class FlashDumpTest : public ::testing::Test {
   std::size_t start = 0;
 };
 
-TEST_F(FlashDumpTest, ExtendedLayoutReadsGroupsOf16AndAShorterLastOne) {
-  Start(true);
-  rig->dialog.DumpFlash(33);
-  EXPECT_EQ(Contents(), ExpectedLines(33));
-  // Three block reads: 16, 16 and 1 byte, each a 5-byte SET and a 64-byte GET.
-  EXPECT_EQ(Lengths(true), (std::vector<std::uint32_t>{64, 64, 64}));
-  EXPECT_EQ(rig->view.log, (std::vector<std::string>{"UVC: logging Flash FW content...begin ~",
-                                                     "UVC: logging Flash FW contect...finished."}));
-}
-
-TEST_F(FlashDumpTest, BasicLayoutSetsTheAddressAndReadsAtMost16) {
-  Start(false);
-  rig->dialog.DumpFlash(33);
-  EXPECT_EQ(Contents(), ExpectedLines(33));
-  EXPECT_EQ(Lengths(true), (std::vector<std::uint32_t>{16, 16, 1}));
-  EXPECT_EQ(Lengths(false), (std::vector<std::uint32_t>{2, 2, 2}));
+// Groups of 16 and a shorter last one: extended block reads are a 5-byte SET
+// and a 64-byte GET each; the basic layout sets a 2-byte address and reads at most 16.
+TEST_F(FlashDumpTest, BothLayoutsReadGroupsOf16AndAShorterLastOne) {
+  using Lens = std::vector<std::uint32_t>;
+  for (const bool extended : {true, false}) {
+    Start(extended);
+    rig->dialog.DumpFlash(33);
+    EXPECT_EQ(Contents(), ExpectedLines(33));
+    EXPECT_EQ(Lengths(true), (extended ? Lens{64, 64, 64} : Lens{16, 16, 1}));
+    EXPECT_EQ(Lengths(false), (extended ? Lens{5, 5, 5} : Lens{2, 2, 2}));
+    EXPECT_EQ(rig->view.log,
+              (std::vector<std::string>{"UVC: logging Flash FW content...begin ~",
+                                        "UVC: logging Flash FW contect...finished."}));
+  }
 }
 
 TEST_F(FlashDumpTest, CountZeroWritesAnEmptyFileAndBothLines) {
