@@ -124,7 +124,6 @@ struct StartupCase {
 
 TEST_F(TerminalProgram, KnobsReproduceEveryStartUpOutcome) {
   const std::vector<StartupCase> cases = {
-      {"--simulate", 0, {kReady, kPress, kOldVersion}, {"[", "log:"}},
       {"--simulate=device=none",
        1,
        {"[Pellorin] Your device is not connected, please connect the device and restart the "
@@ -245,9 +244,7 @@ TEST_F(TerminalProgram, SecondInstanceIsRefused) {
 TEST_F(TerminalProgram, TraceWritesOneNumberedLinePerTransfer) {
   const fs::path trace = root_ / "trace.txt";
   ASSERT_EQ(Run("--simulate --trace " + Quote(trace.string())).status, 0);
-  std::istringstream in(ReadFile(trace));
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  const std::vector<std::string> lines = RunResult{0, ReadFile(trace), ""}.Lines();
   // Probe, version, and the release bytes' address and reply.
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0].rfind("1 GET set={F679EF5B-54DF-4BFC-B8CB-CA7E89A5233F} id=0 len=1024 "
