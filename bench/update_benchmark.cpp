@@ -16,83 +16,21 @@
 #include "camera/sim/sim_camera.h"
 #include "camera/sim/sim_capture_session.h"
 #include "camera/xu_channel.h"
+#include "support/quiet_rig.h"
 #include "update/flash_dump.h"
 
 namespace veltrane {
 namespace {
 
-constexpr char kTitle[] = "veltrane-upgrade";
+using testing::QuietKnobs;
 
-class NullView : public DialogView {
- public:
-  void SetText(int, const std::string&) override {}
-  void AppendLog(const std::string&) override {}
-  void ClearLog() override {}
-  void SetProgress(int) override {}
-  void EnableControl(int, bool) override {}
-  void ShowControl(int, bool) override {}
-  void SetCheck(int, bool) override {}
-  int ComboCount() override { return combo; }
-  void ComboAdd(const std::string&) override { ++combo; }
-  void ComboDelete(int) override { combo = combo > 0 ? combo - 1 : 0; }
-  int ComboSelection() override { return combo > 0 ? 0 : -1; }
-  void Repaint() override {}
-  void DispatchOneMessage() override {}
-  BoxAnswer MessageBox(BoxKind, const std::string&, const std::string&) override {
-    ++boxes;
-    return BoxAnswer::kOk;
-  }
-  int combo = 0;
-  int boxes = 0;
-};
-
-class NullReporter : public ErrorReporter {
- public:
-  void ShowErrorBox(const std::string&) override {}
-  void ShowAppBox(const std::string&) override {}
-};
-
-class NoWait : public Sleeper {
- public:
-  void Sleep(std::uint32_t) override {}
-};
-
-class FixedTime : public Clock {
- public:
-  std::tm LocalTime() override {
-    std::tm time{};
-    time.tm_year = 126;
-    time.tm_mday = 1;
-    return time;
-  }
-};
-
-// A started dialog over a fresh simulated camera.
-struct Rig {
-  explicit Rig(bool extended) : camera(std::make_shared<SimCamera>(Knobs(extended))) {
-    session = std::make_unique<SimCaptureSession>(
-        state.xu, std::vector<SimDevice>{{SimDisplayName(camera->Knobs().vendor_id,
-                                                         camera->Knobs().product_id, "bench"),
-                                          "Tessaro USB Camera", camera}});
-    dialog = std::make_unique<UpgradeDialog>(state, view, *session, sleeper, clock);
+// A started dialog over a fresh simulated camera; dumps go to the temporary
+// directory.
+struct Rig : testing::QuietRig<> {
+  explicit Rig(bool extended) : QuietRig(std::make_shared<SimCamera>(QuietKnobs(extended))) {
     dialog->dump_dir = (std::filesystem::temp_directory_path() / "").string();
-    dialog->Initialise(true);
   }
-  static SimKnobs Knobs(bool extended) {
-    SimKnobs knobs;
-    knobs.extended = extended;
-    knobs.record_log = false;
-    return knobs;
-  }
-
-  NullView view;
-  NullReporter reporter;
-  AppState state{reporter, kTitle};
-  std::shared_ptr<SimCamera> camera;
-  std::unique_ptr<SimCaptureSession> session;
-  NoWait sleeper;
-  FixedTime clock;
-  std::unique_ptr<UpgradeDialog> dialog;
+  static SimKnobs Knobs(bool extended) { return QuietKnobs(extended); }
 };
 
 // The transfers of one full update, as the camera saw them.

@@ -30,6 +30,7 @@
 #include "app/view_error_reporter.h"
 #include "camera/sim/sim_camera.h"
 #include "camera/sim/sim_capture_session.h"
+#include "support/quiet_rig.h"
 #include "support/recording_view.h"
 #include "update/firmware_image.h"
 
@@ -46,7 +47,6 @@
 namespace veltrane::testing {
 namespace {
 
-constexpr char kTitle[] = "veltrane-upgrade";
 constexpr char kSuccessStatus[] = "Firmware upgrading successfully done!";
 constexpr char kFailedStatus[] = "Upgrade failed. The new firmware was not activated.";
 
@@ -59,7 +59,7 @@ constexpr std::uint32_t kIdErase = 29;
 enum class Fault { kFail, kUnplug, kDrop };
 
 // Keeps only what the sweep checks, without allocating per call.
-class SweepView : public DialogView {
+class SweepView : public QuietView {
  public:
   void SetText(int control, const std::string& text) override {
     if (control == ctl::kStatusLine) status = text;
@@ -69,31 +69,9 @@ class SweepView : public DialogView {
       success_logged = true;
     }
   }
-  void ClearLog() override {}
-  void SetProgress(int) override {}
-  void EnableControl(int, bool) override {}
-  void ShowControl(int, bool) override {}
-  void SetCheck(int, bool) override {}
-  int ComboCount() override { return combo; }
-  void ComboAdd(const std::string&) override { ++combo; }
-  void ComboDelete(int) override { combo = std::max(0, combo - 1); }
-  int ComboSelection() override { return combo > 0 ? 0 : -1; }
-  void Repaint() override {}
-  void DispatchOneMessage() override {}
-  BoxAnswer MessageBox(BoxKind kind, const std::string&, const std::string&) override {
-    ++boxes;
-    return kind == BoxKind::kQuestion ? BoxAnswer::kNo : BoxAnswer::kOk;
-  }
 
   std::string status;
   bool success_logged = false;
-  int combo = 0;
-  int boxes = 0;
-};
-
-class NoWait : public Sleeper {
- public:
-  void Sleep(std::uint32_t) override {}
 };
 
 // The simulated camera with a hook that runs just before each transfer.
@@ -107,35 +85,13 @@ class HookedCamera : public SimCamera {
   std::function<void(std::uint32_t)> before_transfer;
 };
 
-// A freshly started dialog over a fresh camera.
-struct SweepRig {
-  // A copy of `prototype`, which has never been touched: cheaper than
-  // building the camera's flash afresh for each of thousands of runs.
+// A freshly started dialog over a copy of `prototype`, which has never been
+// touched: cheaper than building the camera's flash afresh for each of
+// thousands of runs.
+struct SweepRig : QuietRig<SweepView, HookedCamera> {
   explicit SweepRig(const HookedCamera& prototype)
-      : camera(std::make_shared<HookedCamera>(prototype)) {
-    session = std::make_unique<SimCaptureSession>(
-        state.xu,
-        std::vector<SimDevice>{{SimDisplayName(camera->Knobs().vendor_id,
-                                               camera->Knobs().product_id, "6&2a1b3c4d&0&0"),
-                                "Tessaro USB Camera", camera}});
-    dialog = std::make_unique<UpgradeDialog>(state, view, *session, sleeper, clock);
-    dialog->Initialise(true);
-  }
-  static SimKnobs Knobs(bool extended) {
-    SimKnobs knobs;
-    knobs.extended = extended;
-    knobs.record_log = false;
-    return knobs;
-  }
-
-  SweepView view;
-  ViewErrorReporter reporter{view, kTitle};
-  AppState state{reporter, kTitle};
-  std::shared_ptr<HookedCamera> camera;
-  std::unique_ptr<SimCaptureSession> session;
-  NoWait sleeper;
-  FixedClock clock;
-  std::unique_ptr<UpgradeDialog> dialog;
+      : QuietRig(std::make_shared<HookedCamera>(prototype)) {}
+  static SimKnobs Knobs(bool extended) { return QuietKnobs(extended); }
 };
 
 // Extended: the image with the camera's own 0xB010-0xB0FF, rebalanced
