@@ -124,6 +124,16 @@ int ButtonId(const std::string& name) {
   return IDOK;
 }
 
+// Waits for the About box and says whether it showed; 0 when it did.
+int ExpectAbout(double timeout) {
+  const bool found = WaitFor(timeout, [] {
+    HWND about = FindWindowW(L"#32770", kAboutCaption);
+    return about != nullptr && IsWindowVisible(about);
+  });
+  std::printf("about: %s\n", found ? "visible" : "missing");
+  return found ? 0 : 1;
+}
+
 int Read() {
   HWND dialog = FindDialog();
   if (dialog == nullptr) {
@@ -218,13 +228,7 @@ int Run(const std::vector<std::string>& args) {
       std::printf("sysmenu last text=%s\n", utf8.c_str());
     }
     PostMessageA(dialog, WM_SYSCOMMAND, 0x0010, 0);
-    HWND about = nullptr;
-    const bool found = WaitFor(seconds(1), [&] {
-      about = FindWindowW(L"#32770", kAboutCaption);
-      return about != nullptr && IsWindowVisible(about);
-    });
-    std::printf("about: %s\n", found ? "visible" : "missing");
-    return found ? 0 : 1;
+    return ExpectAbout(seconds(1));
   }
   if (command == "sysmenu-open") {
     HWND dialog = FindDialog();
@@ -244,13 +248,7 @@ int Run(const std::vector<std::string>& args) {
     Key(VK_UP, true);
     Key(VK_RETURN, false);
     Key(VK_RETURN, true);
-    HWND about = nullptr;
-    const bool found = WaitFor(seconds(1), [&] {
-      about = FindWindowW(L"#32770", kAboutCaption);
-      return about != nullptr && IsWindowVisible(about);
-    });
-    std::printf("about: %s\n", found ? "visible" : "missing");
-    return found ? 0 : 1;
+    return ExpectAbout(seconds(1));
   }
   if (command == "close-about") {
     HWND about = FindWindowW(L"#32770", kAboutCaption);
