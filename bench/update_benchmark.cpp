@@ -28,7 +28,7 @@ using testing::QuietKnobs;
 // directory.
 struct Rig : testing::QuietRig<> {
   explicit Rig(bool extended) : QuietRig(std::make_shared<SimCamera>(QuietKnobs(extended))) {
-    dialog->dump_dir = (std::filesystem::temp_directory_path() / "").string();
+    dialog->SetDumpDirectory((std::filesystem::temp_directory_path() / "").string());
   }
   static SimKnobs Knobs(bool extended) { return QuietKnobs(extended); }
 };
@@ -132,7 +132,7 @@ BENCHMARK(BM_SimulatorReplay)->Arg(1)->Arg(0)->ArgName("extended")->Unit(benchma
 void BM_DumpFlash65536(benchmark::State& state) {
   Rig rig(true);
   for (auto _ : state) rig.dialog->DumpFlash(65536);
-  std::filesystem::remove(rig.dialog->dump_dir + DumpFileName(rig.clock.LocalTime()));
+  std::filesystem::remove(rig.dialog->DumpDirectory() + DumpFileName(rig.clock.LocalTime()));
   if (rig.view.boxes != 0) state.SkipWithError("the dump reported a failure");
   state.SetItemsProcessed(state.iterations() * 65536);
 }

@@ -8,6 +8,7 @@
 
 #include "app/control_ids.h"
 #include "support/dialog_fixture.h"
+#include "support/memory_backups.h"
 
 namespace veltrane {
 namespace {
@@ -93,9 +94,9 @@ TEST_F(ScanTest, ForeignDevicesAroundTheCameraLeaveUpgradeUsable) {
   Scan(rig);
 
   EXPECT_EQ(rig.view.combo, std::vector<std::string>{testing::kCameraFriendlyName});
-  ASSERT_EQ(rig.dialog.DevicePaths.size(), 1u);
-  EXPECT_EQ(rig.dialog.DevicePaths[0], rig.CameraDevice().display_name);
-  EXPECT_EQ(rig.dialog.DeviceNames, std::vector<std::string>{testing::kCameraFriendlyName});
+  ASSERT_EQ(rig.dialog.DevicePaths().size(), 1u);
+  EXPECT_EQ(rig.dialog.DevicePaths()[0], rig.CameraDevice().display_name);
+  EXPECT_EQ(rig.dialog.DeviceNames(), std::vector<std::string>{testing::kCameraFriendlyName});
   EXPECT_EQ(rig.view.Text(ctl::kStatusLine), kReady);
   EXPECT_EQ(rig.view.Text(ctl::kHintLine), kPress);
   EXPECT_TRUE(rig.view.Enabled(ctl::kUpgradeButton));
@@ -114,7 +115,7 @@ TEST_F(ScanTest, OnlyForeignDevicesDisableUpgrade) {
   Scan(rig);
 
   EXPECT_TRUE(rig.view.combo.empty());
-  EXPECT_TRUE(rig.dialog.DevicePaths.empty());
+  EXPECT_TRUE(rig.dialog.DevicePaths().empty());
   EXPECT_EQ(rig.view.Text(ctl::kStatusLine), kNoMatch);
   EXPECT_FALSE(rig.view.Enabled(ctl::kUpgradeButton));
   EXPECT_EQ(rig.state.upgrade_allowed, 0);
@@ -155,7 +156,7 @@ TEST_F(ScanTest, UpperCaseIdsInTheDisplayNameMatch) {
   Scan(rig);
   EXPECT_EQ(rig.view.combo.size(), 1u);
   // The list keeps the name as enumeration gave it.
-  EXPECT_EQ(rig.dialog.DevicePaths[0], rig.session.Devices()[0].display_name);
+  EXPECT_EQ(rig.dialog.DevicePaths()[0], rig.session.Devices()[0].display_name);
   EXPECT_EQ(rig.view.log, std::vector<std::string>{"VID = 0x3f2a, PID = 0x0a51."});
 }
 
@@ -165,7 +166,7 @@ TEST_F(ScanTest, RescanLeavesOneEntryPerAcceptedDevice) {
   Scan(rig);
   rig.dialog.OnComboDropDown();
   EXPECT_EQ(rig.view.combo, std::vector<std::string>{testing::kCameraFriendlyName});
-  EXPECT_EQ(rig.dialog.DevicePaths.size(), 1u);
+  EXPECT_EQ(rig.dialog.DevicePaths().size(), 1u);
 }
 
 TEST_F(ScanTest, PendingRebootLogsIdsButLeavesTheTexts) {
@@ -229,7 +230,8 @@ class RecordingSession : public CaptureSession {
 TEST(BindDevice, TearsDownABoundDeviceFirstAndIgnoresBuildFailures) {
   testing::RecordingView view;
   testing::RecordingReporter reporter;
-  AppState state(reporter, "t");
+  testing::MemoryBackups backups;
+  AppState state(reporter, "t", backups);
   RecordingSession session;
   testing::RecordingSleeper sleeper;
   testing::FixedClock clock;

@@ -1,8 +1,11 @@
 // Every transfer of a full update, in both layouts, failed; the camera
-// unplugged there; every flash write dropped. The update must never claim
-// success unless the flash holds exactly the expected content, must not
-// touch the flash when the fault comes before the first write, and must
-// never change the image's data file.
+// unplugged there; every flash write dropped. The update engine must never
+// claim success unless the flash holds exactly the expected content, must not
+// touch the flash when the fault comes before the first write, and must never
+// change the image's data file. In the extended layout a second attempt in
+// the same run follows every failed one, and must leave the flash exactly as
+// a clean update does: the camera's own data comes from the first attempt's
+// read, never from a flash that attempt erased.
 //
 // VELTRANE_SWEEP_STRIDE=n sweeps every n-th transfer only (default 1: all).
 // Where the platform can fork, one clean run forks a child at each swept
@@ -11,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -24,15 +28,15 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/control_ids.h"
-#include "app/upgrade_dialog.h"
-#include "app/view_error_reporter.h"
 #include "camera/sim/sim_camera.h"
-#include "camera/sim/sim_capture_session.h"
+#include "camera/xu_channel.h"
+#include "support/memory_backups.h"
 #include "support/quiet_rig.h"
 #include "support/recording_view.h"
+#include "update/camera_data.h"
+#include "update/camera_data_keeper.h"
 #include "update/firmware_image.h"
+#include "update/flash_updater.h"
 
 #if defined(__unix__) || defined(__APPLE__)
 #define VELTRANE_SWEEP_FORKS 1
@@ -47,31 +51,42 @@
 namespace veltrane::testing {
 namespace {
 
-constexpr char kSuccessStatus[] = "Firmware upgrading successfully done!";
-constexpr char kFailedStatus[] = "Upgrade failed. The new firmware was not activated.";
-
 // Property ids of the flash writes under the configured set.
 constexpr std::uint32_t kIdEnterLoading = 21;
 constexpr std::uint32_t kIdLoadData = 22;
 constexpr std::uint32_t kIdProgram = 24;
 constexpr std::uint32_t kIdErase = 29;
 
+constexpr char kDevicePath[] = "usb#vid_3f2a&pid_0a51#sweep";
+
 enum class Fault { kFail, kUnplug, kDrop };
 
-// Keeps only what the sweep checks, without allocating per call.
-class SweepView : public QuietView {
+// What the engine told: whether it claimed a verified flash, whether it
+// asked anything (which a sweep with writable backups never should), and
+// whether it had to restore the camera's data from a backup (which a second
+// attempt with this run's copy never needs).
+class SweepObserver : public UpdateObserver {
  public:
-  void SetText(int control, const std::string& text) override {
-    if (control == ctl::kStatusLine) status = text;
+  void OnPhase(UpdatePhase phase) override {
+    if (phase == UpdatePhase::kVerified) verified = true;
   }
-  void AppendLog(const std::string& line) override {
-    if (line == "UVC: Check Flash Pass ~" || line == "UVC: completed to download code.") {
-      success_logged = true;
-    }
+  void OnCameraDataRestored(const CameraDataRestored&) override { restored = true; }
+  bool Ask(UpdateQuestion, const std::string&) override {
+    ++questions;
+    return false;
   }
 
-  std::string status;
-  bool success_logged = false;
+  bool verified = false;
+  bool restored = false;
+  int questions = 0;
+};
+
+// Counts the channel's boxes without keeping their texts.
+class CountingReporter : public ErrorReporter {
+ public:
+  void ShowErrorBox(const std::string&) override { ++boxes; }
+  void ShowAppBox(const std::string&) override { ++boxes; }
+  int boxes = 0;
 };
 
 // The simulated camera with a hook that runs just before each transfer.
@@ -85,13 +100,41 @@ class HookedCamera : public SimCamera {
   std::function<void(std::uint32_t)> before_transfer;
 };
 
-// A freshly started dialog over a copy of `prototype`, which has never been
-// touched: cheaper than building the camera's flash afresh for each of
-// thousands of runs.
-struct SweepRig : QuietRig<SweepView, HookedCamera> {
+// The update engine over a copy of `prototype`, which has never been touched
+// (cheaper than building the camera's flash afresh for each of thousands of
+// runs), as the Upgrade command drives it: the 0xFF00 read, the update, and
+// the restart once it succeeded.
+struct SweepRig {
   explicit SweepRig(const HookedCamera& prototype)
-      : QuietRig(std::make_shared<HookedCamera>(prototype)) {}
+      : camera(std::make_shared<HookedCamera>(prototype)) {
+    xu.ConfigureXu(kDefaultXuGuidText);
+    xu.SetPropertyInterface(camera);
+  }
+
+  UpdateResult Attempt() {
+    observer = SweepObserver();
+    UpdateTarget target;
+    target.device_path = kDevicePath;
+    target.vendor_id = camera->Knobs().vendor_id;
+    target.product_id = camera->Knobs().product_id;
+    target.string_read = ReadCameraString(xu);
+    FlashUpdater updater(xu, keeper, sleeper, observer);
+    const UpdateResult result = updater.Update(image, options, target);
+    if (result.Succeeded()) updater.Restart(options);
+    return result;
+  }
+
   static SimKnobs Knobs(bool extended) { return QuietKnobs(extended); }
+
+  std::shared_ptr<HookedCamera> camera;
+  CountingReporter reporter;
+  XuChannel xu{reporter};
+  MemoryBackups backups;
+  CameraDataKeeper keeper{backups};
+  FirmwareImage image;
+  UpdateOptions options;
+  NoWait sleeper;
+  SweepObserver observer;
 };
 
 // Extended: the image with the camera's own 0xB010-0xB0FF, rebalanced
@@ -112,8 +155,7 @@ SimFlash ExpectedFlash(bool extended, const SimFlash& before) {
 
 // What a clean update does, counted once.
 struct Reference {
-  std::uint32_t startup = 0;  // transfers of the start-up sequence
-  std::uint32_t update = 0;   // transfers of the update, numbered from 1
+  std::uint32_t update = 0;  // transfers of the update, numbered from 1
   std::uint32_t first_write = 0;
   std::vector<std::uint32_t> writes;
   SimFlash before{};
@@ -123,19 +165,17 @@ struct Reference {
 Reference Measure(bool extended, const HookedCamera& prototype) {
   Reference ref;
   SweepRig rig(prototype);
-  ref.startup = rig.camera->TransferCount();
   ref.before = rig.camera->Flash();
   rig.camera->on_transfer = [&](const TransferRecord& r) {
     const bool write = r.is_set && (extended ? (r.id == kIdErase || r.id == kIdProgram)
                                              : (r.id == kIdEnterLoading || r.id == kIdLoadData));
-    if (write) ref.writes.push_back(r.number - ref.startup);
+    if (write) ref.writes.push_back(r.number);
   };
-  rig.dialog->OnUpgrade();
+  EXPECT_TRUE(rig.Attempt().Succeeded());
   rig.camera->on_transfer = nullptr;
-  ref.update = rig.camera->TransferCount() - ref.startup;
+  ref.update = rig.camera->TransferCount();
   ref.expected = rig.camera->Flash();
   ref.first_write = ref.writes.empty() ? 0 : ref.writes.front();
-  EXPECT_TRUE(rig.dialog->LastUpdateSucceeded());
   return ref;
 }
 
@@ -180,27 +220,45 @@ void Arm(SimKnobs& knobs, Fault fault, std::uint32_t number) {
                              : knobs.drop_at) = number;
 }
 
-// Judges one finished update with the fault at update transfer `at`, then
-// hands the camera's device events to the dialog.
-Findings Judge(SweepRig& rig, const Reference& ref, Fault fault, std::uint32_t at) {
+// Judges one finished attempt with the fault at update transfer `at`, and
+// after a failed one in the extended layout makes the second attempt.
+Findings Judge(SweepRig& rig, const UpdateResult& result, const Reference& ref, bool extended,
+               Fault fault, std::uint32_t at) {
   Findings out;
   out.runs = 1;
-  const bool succeeded = rig.dialog->LastUpdateSucceeded();
-  const bool claimed = rig.view.success_logged || rig.view.status == kSuccessStatus;
+  const bool succeeded = result.Succeeded();
   const bool exact = rig.camera->Flash() == ref.expected;
   const std::string where =
       std::string(Name(fault)) + " at update transfer " + std::to_string(at) + ": ";
   if (succeeded) out.successes = 1;
-  if (claimed != succeeded) out.problems.push_back(where + "success texts disagree with result");
-  if ((claimed || succeeded) && !exact) out.problems.push_back(where + "success, wrong flash");
-  if (!succeeded && rig.view.status != kFailedStatus) {
-    out.problems.push_back(where + "failure not shown: " + rig.view.status);
+  if (rig.observer.verified != (succeeded && rig.options.verify)) {
+    out.problems.push_back(where + "verified phase disagrees with the result");
   }
+  if (succeeded && !exact) out.problems.push_back(where + "success, wrong flash");
+  if (rig.observer.questions != 0) out.problems.push_back(where + "a question was asked");
   if (at < ref.first_write && rig.camera->Flash() != ref.before && !(succeeded && exact)) {
     out.problems.push_back(where + "flash changed before the first write");
   }
-  // Whatever the camera reports afterwards is handled without harm.
-  for (unsigned event : rig.camera->TakeDeviceEvents()) rig.dialog->OnDeviceChange(event);
+  if (succeeded || !extended) return out;
+
+  // The owner presses Upgrade again (after plugging the camera back in).
+  SimKnobs& knobs = rig.camera->Knobs();
+  knobs.fail_at = 0;
+  knobs.drop_at = 0;
+  if (!rig.camera->Plugged()) rig.camera->Plug();
+  const UpdateResult retry = rig.Attempt();
+  if (!retry.Succeeded()) {
+    out.problems.push_back(where + "the second attempt failed (outcome " +
+                           std::to_string(static_cast<int>(retry.outcome)) + ")");
+  } else if (rig.camera->Flash() != ref.expected) {
+    out.problems.push_back(where + "the second attempt left a wrong flash");
+  }
+  if (rig.observer.questions != 0) {
+    out.problems.push_back(where + "the second attempt asked a question");
+  }
+  if (rig.observer.restored) {
+    out.problems.push_back(where + "the second attempt needed the backup, not this run's copy");
+  }
   return out;
 }
 
@@ -209,20 +267,16 @@ unsigned Parallelism() {
 }
 
 // One fresh update per fault, spread over the cores (runs share nothing).
-Findings SweepByRerunning(const HookedCamera& prototype, const Reference& ref, Fault fault,
-                          const std::vector<std::uint32_t>& points) {
+Findings SweepByRerunning(const HookedCamera& prototype, const Reference& ref, bool extended,
+                          Fault fault, const std::vector<std::uint32_t>& points) {
   const unsigned workers = Parallelism();
   std::vector<Findings> findings(workers);
   auto work = [&](unsigned worker) {
     for (std::size_t i = worker; i < points.size(); i += workers) {
       SweepRig rig(prototype);
-      if (rig.camera->TransferCount() != ref.startup) {
-        findings[worker].problems.push_back("start-up traffic differs");
-        return;
-      }
-      Arm(rig.camera->Knobs(), fault, ref.startup + points[i]);
-      rig.dialog->OnUpgrade();
-      findings[worker].Add(Judge(rig, ref, fault, points[i]));
+      Arm(rig.camera->Knobs(), fault, points[i]);
+      const UpdateResult result = rig.Attempt();
+      findings[worker].Add(Judge(rig, result, ref, extended, fault, points[i]));
       if (findings[worker].problems.size() > 20) return;
     }
   };
@@ -240,8 +294,8 @@ Findings SweepByRerunning(const HookedCamera& prototype, const Reference& ref, F
 // the child arms the fault and carries on from exactly there. Every fault
 // still meets the program in the state a fresh run would reach, without
 // repeating the run up to it each time.
-Findings SweepByForking(const HookedCamera& prototype, const Reference& ref, Fault fault,
-                        const std::vector<std::uint32_t>& points) {
+Findings SweepByForking(const HookedCamera& prototype, const Reference& ref, bool extended,
+                        Fault fault, const std::vector<std::uint32_t>& points) {
   struct Child {
     pid_t pid;
     int fd;
@@ -279,14 +333,13 @@ Findings SweepByForking(const HookedCamera& prototype, const Reference& ref, Fau
   };
 
   SweepRig rig(prototype);
-  EXPECT_EQ(rig.camera->TransferCount(), ref.startup);
   std::size_t next = 0;
   bool in_child = false;
   std::uint32_t child_at = 0;
   int child_fd = -1;
   const unsigned parallel = Parallelism();
   rig.camera->before_transfer = [&](std::uint32_t number) {
-    if (in_child || next >= points.size() || number != ref.startup + points[next]) return;
+    if (in_child || next >= points.size() || number != points[next]) return;
     const std::uint32_t at = points[next++];
     std::array<int, 2> fds{};
     if (pipe(fds.data()) != 0) {
@@ -314,10 +367,12 @@ Findings SweepByForking(const HookedCamera& prototype, const Reference& ref, Fau
       children.pop_front();
     }
   };
-  rig.dialog->OnUpgrade();
+  const UpdateResult result = rig.Attempt();
 
   if (in_child) {
-    const Findings mine = Judge(rig, ref, fault, child_at);
+    // The second attempt must not fork again.
+    rig.camera->before_transfer = nullptr;
+    const Findings mine = Judge(rig, result, ref, extended, fault, child_at);
     std::string text = mine.successes != 0 ? "S" : "F";
     for (const auto& problem : mine.problems) text += problem + "\n";
     const char* data = text.data();
@@ -331,7 +386,7 @@ Findings SweepByForking(const HookedCamera& prototype, const Reference& ref, Fau
     _exit(0);
   }
   for (const Child& child : children) collect(child);
-  EXPECT_TRUE(rig.dialog->LastUpdateSucceeded());
+  EXPECT_TRUE(result.Succeeded());
   EXPECT_EQ(next, points.size()) << "not every swept transfer was reached";
   return all;
 }
@@ -347,7 +402,7 @@ bool ForkingPays(const HookedCamera& prototype, const Reference& ref) {
   constexpr double kSlowTransferSeconds = 300e-9;
   SweepRig rig(prototype);
   const auto start = std::chrono::steady_clock::now();
-  rig.dialog->OnUpgrade();
+  rig.Attempt();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return seconds / std::max(ref.update, 1u) > kSlowTransferSeconds;
@@ -373,10 +428,10 @@ void Sweep(bool extended, Fault fault) {
   const bool forking =
       std::getenv("VELTRANE_SWEEP_NO_FORK") == nullptr && ForkingPays(prototype, ref);
   ::testing::Test::RecordProperty("mode", forking ? "fork" : "rerun");
-  const Findings findings = forking ? SweepByForking(prototype, ref, fault, points)
-                                    : SweepByRerunning(prototype, ref, fault, points);
+  const Findings findings = forking ? SweepByForking(prototype, ref, extended, fault, points)
+                                    : SweepByRerunning(prototype, ref, extended, fault, points);
 #else
-  const Findings findings = SweepByRerunning(prototype, ref, fault, points);
+  const Findings findings = SweepByRerunning(prototype, ref, extended, fault, points);
 #endif
 
   std::ostringstream report;

@@ -65,7 +65,7 @@ class FlashDumpTest : public ::testing::Test {
     knobs.extended = extended;
     rig = std::make_unique<DialogRig>(DialogRig::WithKnobs(knobs));
     rig->dialog.Initialise(true);
-    rig->dialog.dump_dir = dir.string() + "/";
+    rig->dialog.SetDumpDirectory(dir.string() + "/");
     rig->clock.time = Time(2026, 12, 8, 6, 1, 2);
     start = rig->camera->Log().size();
     rig->view.log.clear();
@@ -143,12 +143,12 @@ TEST_F(FlashDumpTest, FailedGroupReadIsReportedAndItsLinesStillWritten) {
 
 TEST_F(FlashDumpTest, FileThatCannotBeCreatedIsReportedAndNothingIsRead) {
   Start(true);
-  rig->dialog.dump_dir = (dir / "missing" / "").string();
+  rig->dialog.SetDumpDirectory((dir / "missing" / "").string());
   rig->dialog.DumpFlash(64);
   ASSERT_EQ(rig->view.boxes.size(), 1u);
   EXPECT_EQ(rig->view.boxes[0].kind, BoxKind::kApplication);
   EXPECT_EQ(rig->view.boxes[0].text,
-            "Can not create the dump file " + rig->dialog.dump_dir +
+            "Can not create the dump file " + rig->dialog.DumpDirectory() +
                 "FW_2026_1208_060102.txt; the flash contents were not saved.");
   EXPECT_EQ(rig->camera->Log().size(), start);
   EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
@@ -163,7 +163,7 @@ TEST_F(FlashDumpTest, UpdateWithDumpWritesTheNewFlashAndStillSucceeds) {
   EXPECT_EQ(Contents(), ExpectedLines(65536));
 
   Start(true);
-  rig->dialog.dump_dir = (dir / "missing" / "").string();
+  rig->dialog.SetDumpDirectory((dir / "missing" / "").string());
   rig->dialog.OnToggle(ctl::kDumpCheck);
   rig->dialog.OnUpgrade();
   EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());

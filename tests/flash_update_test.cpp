@@ -202,10 +202,12 @@ TEST_F(FlashUpdateTest, DefaultExtendedUpdateSendsExactlyTheExpectedTraffic) {
   EXPECT_EQ(rig->view.Text(ctl::kHintLine),
             "Re-plug the device after close this program to active the new firmware.");
   EXPECT_EQ(rig->view.progress, 100);
-  EXPECT_EQ(rig->view.log,
-            (std::vector<std::string>{"Start update procedure", "UVC: Check Flash Start...", " ",
-                                      "UVC: Check Flash Pass ~", " ",
-                                      "UVC: completed to download code."}));
+  const std::string backup =
+      PathText(rig->backup_dir.Path() / "camera-data-3f2a-0a51-19000100-000000.txt");
+  EXPECT_EQ(rig->view.log, (std::vector<std::string>{
+                               "Start update procedure", "UVC: camera data backed up to " + backup,
+                               "UVC: Check Flash Start...", " ", "UVC: Check Flash Pass ~", " ",
+                               "UVC: completed to download code."}));
   EXPECT_EQ(rig->sleeper.waits.back(), 200u);
   EXPECT_EQ(rig->state.reboot_pending, 1);
   EXPECT_FALSE(rig->view.Enabled(ctl::kUpgradeButton));
@@ -263,15 +265,6 @@ TEST_F(FlashUpdateTest, HintCountsBytesAgainstTheFlashSize) {
   EXPECT_TRUE(HasEvent(rig->view, "text 1017 65504 of 65536 bytes"));
   EXPECT_FALSE(HasEvent(rig->view, "text 1017 65536 of 65536 bytes"));
   EXPECT_TRUE(HasEvent(rig->view, "text 1017 65536 of 65536 bytes  (Verify...)"));
-
-  // A larger flash: the total is the flash, the count still the image's
-  // bytes, and the erase addresses wrap at 64 KB.
-  Start(true);
-  rig->dialog.FlashEraseSize = 128;
-  rig->dialog.OnUpgrade();
-  EXPECT_TRUE(HasEvent(rig->view, "text 1017 65568 of 131072 bytes"));
-  EXPECT_EQ(Count(kIdErase), 32u);
-  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
 }
 
 TEST_F(FlashUpdateTest, SecondUpdateInOneRunLeavesThePatchedImageAsItWas) {
@@ -417,51 +410,70 @@ TEST_F(FlashUpdateTest, FailedVerifyReadFailsTheUpdate) {
   ExpectFailedAndRetryable();
 }
 
-// Reads that must succeed before anything is erased: the kept bytes at 0xFF00
-// and the camera's own area. A failure stops with the flash and image intact.
-struct EarlyReadCase {
-  const char* name;
-  std::uint32_t block_address;
-  const char* box_start;
+// Reads that must succeed before anything is erased: the camera's string at
+// 0xFF00 and its own area. A failure stops with the flash and image intact.
+class FlashUpdateEarlyReadTest : public FlashUpdateTest {
+ protected:
+  void ExpectStoppedBeforeAnyErase(const std::string& box_start) {
+    EXPECT_EQ(Count(kIdErase), 0u);
+    EXPECT_EQ(Count(kIdProgram), 0u);
+    EXPECT_EQ(rig->camera->Flash(), before);
+    EXPECT_EQ(rig->state.image.Bytes(), ImageFlash());
+    ASSERT_FALSE(rig->view.boxes.empty());
+    EXPECT_EQ(rig->view.boxes.back().text.rfind(box_start, 0), 0u) << rig->view.boxes.back().text;
+    EXPECT_EQ(rig->view.boxes.back().kind, BoxKind::kApplication);
+    ExpectFailedAndRetryable();
+  }
 };
 
-class EarlyReadTest : public FlashUpdateTest,
-                      public ::testing::WithParamInterface<EarlyReadCase> {};
+// A camera whose flash at 0xFF00 never answers a block read.
+class UnreadableStringCamera : public SimCamera {
+ public:
+  using SimCamera::SimCamera;
+  HResult KsProperty(const KspNode& property, void* data, std::uint32_t length) override {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    if (property.id == kIdBlockAddress && length == 5 && bytes[1] == 0x00 && bytes[2] == 0xFF) {
+      return kEFail;
+    }
+    return SimCamera::KsProperty(property, data, length);
+  }
+};
 
-TEST_P(EarlyReadTest, FailedReadStopsBeforeAnyErase) {
-  const EarlyReadCase c = GetParam();
+TEST_F(FlashUpdateEarlyReadTest, UnreadableStringStopsBeforeAnyErase) {
+  RigSetup setup;
+  setup.camera = std::make_shared<UnreadableStringCamera>(Knobs(true));
+  rig = std::make_unique<DialogRig>(setup);
+  rig->dialog.Initialise(true);
+  start = rig->camera->Log().size();
+  before = rig->camera->Flash();
+  rig->dialog.OnUpgrade();
+  ExpectStoppedBeforeAnyErase("Can not read the camera's own data at flash address 0xFF00");
+}
+
+TEST_F(FlashUpdateEarlyReadTest, UnreadableCameraAreaStopsBeforeAnyErase) {
   const std::uint32_t number = FindTransfer(true, [&](const TransferRecord& r) {
-    return r.id == kIdBlockReply && r.data.size() == 64 &&
-           r.data[1] == Traffic::Lo(c.block_address) && r.data[2] == Traffic::Hi(c.block_address);
+    return r.id == kIdBlockReply && r.data.size() == 64 && r.data[1] == 0x78 && r.data[2] == 0xB0;
   });
   ASSERT_NE(number, 0u);
   Start(true, [&](SimKnobs& k) { k.fail_at = number; });
   rig->dialog.OnUpgrade();
-
-  EXPECT_EQ(Count(kIdErase), 0u);
-  EXPECT_EQ(Count(kIdProgram), 0u);
-  EXPECT_EQ(rig->camera->Flash(), before);
-  EXPECT_EQ(rig->state.image.Bytes(), ImageFlash());
-  ASSERT_FALSE(rig->view.boxes.empty());
-  EXPECT_EQ(rig->view.boxes.back().text.rfind(c.box_start, 0), 0u) << rig->view.boxes.back().text;
-  EXPECT_EQ(rig->view.boxes.back().kind, BoxKind::kApplication);
-  ExpectFailedAndRetryable();
+  ExpectStoppedBeforeAnyErase("Can not read the camera's own settings");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    FlashUpdate, EarlyReadTest,
-    ::testing::Values(EarlyReadCase{"KeptBytes", 0xFF00,
-                                    "Can not read the camera's own data at flash address 0xFF00"},
-                      EarlyReadCase{"CameraArea", 0xB078,
-                                    "Can not read the camera's own settings"}),
-    CaseName<EarlyReadCase>);
+TEST_F(FlashUpdateTest, StringReadBeforeTheUpdateIsReadAgainWhenItFailed) {
+  Start(true);
+  // The GET of the Upgrade command's read at 0xFF00, its second transfer.
+  rig->camera->Knobs().fail_at = rig->camera->TransferCount() + 2;
+  rig->dialog.OnUpgrade();
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+  EXPECT_EQ(rig->camera->Flash(), ExpectedExtendedFlash(before));
+}
 
 TEST_F(FlashUpdateTest, KeptBytesMatterNotInTheBasicLayout) {
   Start(false);
   // The GET of the read at 0xFF00, the update's second transfer.
   rig->camera->Knobs().fail_at = rig->camera->TransferCount() + 2;
   rig->dialog.OnUpgrade();
-  EXPECT_FALSE(rig->state.preserved_string_read_ok);
   EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
   EXPECT_EQ(rig->camera->Flash(), ImageFlash());
 }

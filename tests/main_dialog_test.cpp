@@ -57,14 +57,14 @@ class MainDialogTest : public ::testing::Test {
 
 TEST_F(MainDialogTest, CheckBoxClicksFlipTheirOptions) {
   EXPECT_TRUE(Command(ctl::kDumpCheck, BN_CLICKED));
-  EXPECT_EQ(rig.dialog.DumpEnabled, 1);
+  EXPECT_EQ(rig.dialog.Options().DumpEnabled, 1);
   EXPECT_TRUE(Command(ctl::kVerifyCheck, BN_CLICKED));
-  EXPECT_EQ(rig.dialog.VerifyEnabled, 0);
+  EXPECT_EQ(rig.dialog.Options().VerifyEnabled, 0);
   EXPECT_TRUE(Command(ctl::kWriteProtectCheck, BN_CLICKED));
-  EXPECT_EQ(rig.dialog.WriteProtectReset, 1);
+  EXPECT_EQ(rig.dialog.Options().WriteProtectReset, 1);
   // Focus changes are no clicks.
   Command(ctl::kDumpCheck, BN_SETFOCUS);
-  EXPECT_EQ(rig.dialog.DumpEnabled, 1);
+  EXPECT_EQ(rig.dialog.Options().DumpEnabled, 1);
 }
 
 TEST_F(MainDialogTest, OpeningTheComboListRescans) {

@@ -67,7 +67,7 @@ TEST(FormMatchString, AsteriskRulesTestTheProductFirst) {
 class LoadSettingsTest : public ::testing::Test {
  protected:
   void Set(const std::string& section, const std::string& key, const std::string& value) {
-    ConfigFile& config = rig.dialog.config;
+    ConfigFile& config = rig.dialog.Config();
     int index = config.FindSection(section);
     if (index < 0) {
       config.sectionNames.push_back(section);
@@ -83,15 +83,10 @@ class LoadSettingsTest : public ::testing::Test {
 };
 
 TEST_F(LoadSettingsTest, EmptyStoreGivesTheBuiltInDefaults) {
-  rig.state.reset_time = 0;
   rig.dialog.LoadSettings();
-  const UpgradeDialog& d = rig.dialog;
+  const DialogSettings& d = rig.dialog.Settings();
   EXPECT_EQ(d.FlashEraseSize, 64);
   EXPECT_EQ(d.FlashEraseUnit, 4);
-  EXPECT_EQ(d.BinFile, "");
-  EXPECT_EQ(d.LoaderFile, "");
-  EXPECT_EQ(d.BurstFile, "");
-  EXPECT_EQ(rig.state.reset_time, 250);
   EXPECT_EQ(d.device_match_list, (DeviceMatchList{"vid_3f2a&pid_", "vid_5c71&pid_", "vid_7d09&pid_",
                                                   "vid_&pid_", "vid_&pid_"}));
   EXPECT_EQ(d.WPFuncEnable, 0);
@@ -111,31 +106,32 @@ TEST_F(LoadSettingsTest, MatchSlotsFollowTheAsteriskRulesAndAreLowerCased) {
   Set("ISPSet", "PID5", "*");
   Set("ISPSet", "VID5", "*");
   rig.dialog.LoadSettings();
-  EXPECT_EQ(rig.dialog.device_match_list, (DeviceMatchList{"vid_3f2a&pid_0a51", "vid_5c71&",
-                                                           "vid_7d09&pid_", "pid_0a1b", "vid_*&"}));
+  EXPECT_EQ(
+      rig.dialog.Settings().device_match_list,
+      (DeviceMatchList{"vid_3f2a&pid_0a51", "vid_5c71&", "vid_7d09&pid_", "pid_0a1b", "vid_*&"}));
 }
 
 TEST_F(LoadSettingsTest, ConvertsTheNumericKeys) {
-  Set("ISPSet", "ResetTime", "100ms");
   Set("WriteProtect", "WPFuncEnable", "2");
   Set("WriteProtect", "GPIO", "0x1F");
   Set("FlashErase", "Size", "128");
   rig.dialog.LoadSettings();
-  EXPECT_EQ(rig.state.reset_time, 100);
-  EXPECT_EQ(rig.dialog.WPFuncEnable, 1);
-  EXPECT_EQ(rig.dialog.GPIO, 31);
+  EXPECT_EQ(rig.dialog.Settings().WPFuncEnable, 1);
+  EXPECT_EQ(rig.dialog.Settings().GPIO, 31);
   // The flash geometry is fixed whatever the store says.
-  EXPECT_EQ(rig.dialog.FlashEraseSize, 64);
+  EXPECT_EQ(rig.dialog.Settings().FlashEraseSize, 64);
   EXPECT_FALSE(rig.view.visible.count(ctl::kWriteProtectCheck));
 }
 
 TEST_F(LoadSettingsTest, WriteProtectWithoutDigitsIsOffAndGpioWithoutDigitsIsKept) {
+  Set("WriteProtect", "GPIO", "9");
+  rig.dialog.LoadSettings();
+  // The later entry wins.
   Set("WriteProtect", "WPFuncEnable", "yes");
   Set("WriteProtect", "GPIO", "pin");
-  rig.dialog.GPIO = 9;
   rig.dialog.LoadSettings();
-  EXPECT_EQ(rig.dialog.WPFuncEnable, 0);
-  EXPECT_EQ(rig.dialog.GPIO, 9);
+  EXPECT_EQ(rig.dialog.Settings().WPFuncEnable, 0);
+  EXPECT_EQ(rig.dialog.Settings().GPIO, 9);
   EXPECT_FALSE(rig.view.visible.at(ctl::kWriteProtectCheck));
 }
 

@@ -30,7 +30,7 @@ TEST(Initialise, RunsTheStartUpSequenceAgainstTheDefaultCamera) {
   EXPECT_TRUE(rig.view.Enabled(ctl::kUpgradeButton));
   EXPECT_EQ(rig.state.announce_devices, 0);
   EXPECT_EQ(rig.session.friendly_name, testing::kCameraFriendlyName);
-  EXPECT_EQ(rig.dialog.FlashEraseSize, 64);
+  EXPECT_EQ(rig.dialog.Settings().FlashEraseSize, 64);
   EXPECT_EQ(rig.sleeper.waits, std::vector<std::uint32_t>{1000});
 }
 
@@ -111,32 +111,32 @@ TEST(OnToggle, FlipsEachFlagWithTheDownloadProgramCoupling) {
 
   // Download off takes Program with it; Download on again leaves Program off.
   d.OnToggle(ctl::kDownloadCheck);
-  EXPECT_EQ(d.DownloadEnabled, 0);
-  EXPECT_EQ(d.ProgramEnabled, 0);
+  EXPECT_EQ(d.Options().DownloadEnabled, 0);
+  EXPECT_EQ(d.Options().ProgramEnabled, 0);
   EXPECT_FALSE(rig.view.checks.at(ctl::kProgramCheck));
   d.OnToggle(ctl::kDownloadCheck);
-  EXPECT_EQ(d.DownloadEnabled, 1);
-  EXPECT_EQ(d.ProgramEnabled, 0);
+  EXPECT_EQ(d.Options().DownloadEnabled, 1);
+  EXPECT_EQ(d.Options().ProgramEnabled, 0);
 
   // Program on while Download is off brings Download back.
   d.OnToggle(ctl::kDownloadCheck);
   rig.view.checks.clear();
   d.OnToggle(ctl::kProgramCheck);
-  EXPECT_EQ(d.ProgramEnabled, 1);
-  EXPECT_EQ(d.DownloadEnabled, 1);
+  EXPECT_EQ(d.Options().ProgramEnabled, 1);
+  EXPECT_EQ(d.Options().DownloadEnabled, 1);
   EXPECT_TRUE(rig.view.checks.at(ctl::kDownloadCheck));
 
   // Program off alone leaves Download on and touches no box.
   rig.view.checks.clear();
   d.OnToggle(ctl::kProgramCheck);
-  EXPECT_EQ(d.ProgramEnabled, 0);
-  EXPECT_EQ(d.DownloadEnabled, 1);
+  EXPECT_EQ(d.Options().ProgramEnabled, 0);
+  EXPECT_EQ(d.Options().DownloadEnabled, 1);
   EXPECT_TRUE(rig.view.checks.empty());
 
   for (const auto& [control, flag, initial] :
-       {std::tuple{ctl::kVerifyCheck, &d.VerifyEnabled, 1},
-        std::tuple{ctl::kDumpCheck, &d.DumpEnabled, 0},
-        std::tuple{ctl::kWriteProtectCheck, &d.WriteProtectReset, 0}}) {
+       {std::tuple{ctl::kVerifyCheck, &d.Options().VerifyEnabled, 1},
+        std::tuple{ctl::kDumpCheck, &d.Options().DumpEnabled, 0},
+        std::tuple{ctl::kWriteProtectCheck, &d.Options().WriteProtectReset, 0}}) {
     EXPECT_EQ(*flag, initial) << control;
     d.OnToggle(control);
     EXPECT_EQ(*flag, 1 - initial) << control;

@@ -31,7 +31,7 @@ std::unique_ptr<DialogRig> BoundRig(std::uint32_t version, SimKnobs knobs = {}) 
   auto rig = std::make_unique<DialogRig>(DialogRig::WithKnobs(knobs));
   rig->dialog.LoadSettings();
   rig->dialog.ScanDevices();
-  rig->dialog.BindDevice(rig->dialog.DevicePaths.at(0), rig->dialog.DeviceNames.at(0));
+  rig->dialog.BindDevice(rig->dialog.DevicePaths().at(0), rig->dialog.DeviceNames().at(0));
   rig->view.log.clear();
   return rig;
 }

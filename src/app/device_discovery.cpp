@@ -78,27 +78,27 @@ std::string ToLowerAscii(std::string_view text) {
 }
 
 void UpgradeDialog::ScanDevices() {
-  DevicePaths.clear();
-  DeviceNames.clear();
+  device_paths_.clear();
+  device_names_.clear();
   std::vector<std::string> display_names;
   std::vector<std::string> friendly_names;
   // A failing enumeration counts as no device at all.
-  if (capture_session.EnumerateDevices(display_names, friendly_names) < 0) display_names.clear();
+  if (capture_session_.EnumerateDevices(display_names, friendly_names) < 0) display_names.clear();
 
-  for (int index = view.ComboCount() - 1; index >= 0; --index) view.ComboDelete(index);
+  for (int index = view_.ComboCount() - 1; index >= 0; --index) view_.ComboDelete(index);
 
   if (display_names.empty()) {
-    view.MessageBox(BoxKind::kWarning, text::kNotConnected, kWarningCaption);
-    view.SetText(ctl::kStatusLine, text::kNoDevice);
-    view.EnableControl(ctl::kUpgradeButton, false);
-    state.upgrade_allowed = 0;
+    view_.MessageBox(BoxKind::kWarning, text::kNotConnected, kWarningCaption);
+    view_.SetText(ctl::kStatusLine, text::kNoDevice);
+    view_.EnableControl(ctl::kUpgradeButton, false);
+    state_.upgrade_allowed = 0;
   }
 
   bool accepted_any = false;
   for (std::size_t i = 0; i < display_names.size(); ++i) {
     const std::string lowered = ToLowerAscii(display_names[i]);
     bool matches = false;
-    for (const std::string& match : device_match_list) {
+    for (const std::string& match : settings_.device_match_list) {
       if (lowered.find(match) != std::string::npos) {
         matches = true;
         break;
@@ -110,50 +110,50 @@ void UpgradeDialog::ScanDevices() {
 
     accepted_any = true;
     const std::string friendly = i < friendly_names.size() ? friendly_names[i] : std::string();
-    view.ComboAdd(friendly);
-    DevicePaths.push_back(display_names[i]);
-    DeviceNames.push_back(friendly);
+    view_.ComboAdd(friendly);
+    device_paths_.push_back(display_names[i]);
+    device_names_.push_back(friendly);
 
-    if (state.announce_devices != 0) {
+    if (state_.announce_devices != 0) {
       const std::string line = AnnouncementLine(ExtractIds(lowered));
-      if (state.reboot_pending == 0) {
-        view.SetText(ctl::kStatusLine, text::kReady);
-        view.SetText(ctl::kHintLine, text::kPressUpgrade);
+      if (state_.reboot_pending == 0) {
+        view_.SetText(ctl::kStatusLine, text::kReady);
+        view_.SetText(ctl::kHintLine, text::kPressUpgrade);
       }
-      view.AppendLog(line);
+      view_.AppendLog(line);
     }
   }
 
   if (!display_names.empty() && !accepted_any) {
-    view.EnableControl(ctl::kUpgradeButton, false);
-    view.SetText(ctl::kStatusLine, kNoMatchText);
-    state.upgrade_allowed = 0;
+    view_.EnableControl(ctl::kUpgradeButton, false);
+    view_.SetText(ctl::kStatusLine, kNoMatchText);
+    state_.upgrade_allowed = 0;
   }
 }
 
 int UpgradeDialog::BindDevice(const std::string& display_name, const std::string& friendly_name) {
-  if (!capture_session.friendly_name.empty()) capture_session.Teardown();
-  capture_session.friendly_name = friendly_name;
-  capture_session.display_name = display_name;
+  if (!capture_session_.friendly_name.empty()) capture_session_.Teardown();
+  capture_session_.friendly_name = friendly_name;
+  capture_session_.display_name = display_name;
   // Failures are shown by the session itself and do not stop the binding.
-  capture_session.BuildGraph(display_name);
-  capture_session.RunGraph();
+  if (capture_session_.BuildGraph(display_name) == 0) interface_device_ = display_name;
+  capture_session_.RunGraph();
   return 0;
 }
 
 void UpgradeDialog::SelectDevice() {
-  if (view.ComboCount() == 0) return;
-  const int selection = view.ComboSelection();
+  if (view_.ComboCount() == 0) return;
+  const int selection = view_.ComboSelection();
   if (selection < 0) return;
   const auto index = static_cast<std::size_t>(selection);
-  if (index >= DevicePaths.size() || index >= DeviceNames.size()) return;
+  if (index >= device_paths_.size() || index >= device_names_.size()) return;
   // Copies: the rescan below rebuilds both lists.
-  const std::string path = DevicePaths[index];
-  const std::string name = DeviceNames[index];
+  const std::string path = device_paths_[index];
+  const std::string name = device_names_[index];
   BindDevice(path, name);
-  state.announce_devices = 1;
+  state_.announce_devices = 1;
   ScanDevices();
-  state.announce_devices = 0;
+  state_.announce_devices = 0;
 }
 
 }  // namespace veltrane

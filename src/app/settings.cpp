@@ -79,33 +79,26 @@ std::string FormMatchString(const std::string& vendor, const std::string& produc
 }
 
 void UpgradeDialog::LoadSettings() {
-  // The flash geometry is fixed whatever the store says; the keys are still
-  // looked up so the store sees the same sequence of lookups.
-  config.GetValue("FlashErase", "Size", "0");
-  FlashEraseSize = 64;
-  config.GetValue("FlashErase", "Unit", "0");
-  FlashEraseUnit = 4;
+  // The flash geometry is fixed whatever the store says.
+  settings_.FlashEraseSize = 64;
+  settings_.FlashEraseUnit = 4;
 
-  BinFile = config.GetValue("ISPSet", "BinFile", "");
-  LoaderFile = config.GetValue("ISPSet", "LoaderFile", "");
-  BurstFile = config.GetValue("ISPSet", "BurstFile", "");
-  state.reset_time = ParseDecimalSetting(config.GetValue("ISPSet", "ResetTime", "250"));
-
-  for (std::size_t slot = 0; slot < device_match_list.size(); ++slot) {
+  for (std::size_t slot = 0; slot < settings_.device_match_list.size(); ++slot) {
     const std::string number = std::to_string(slot + 1);
-    const std::string product = config.GetValue("ISPSet", "PID" + number, "");
+    const std::string product = config_.GetValue("ISPSet", "PID" + number, "");
     const std::string vendor = slot < kBuiltInVendorIds.size()
                                    ? std::string(kBuiltInVendorIds[slot])
-                                   : config.GetValue("ISPSet", "VID" + number, "");
-    device_match_list[slot] = ToLowerAscii(FormMatchString(vendor, product));
+                                   : config_.GetValue("ISPSet", "VID" + number, "");
+    settings_.device_match_list[slot] = ToLowerAscii(FormMatchString(vendor, product));
   }
 
-  state.xu.ConfigureXu(config.GetValue("ISPSet", "XUGUID", kDefaultXuGuidText));
+  state_.xu.ConfigureXu(config_.GetValue("ISPSet", "XUGUID", kDefaultXuGuidText));
 
-  WPFuncEnable = ParseDecimalSetting(config.GetValue("WriteProtect", "WPFuncEnable", "0")) != 0;
-  if (WPFuncEnable == 0) view.ShowControl(ctl::kWriteProtectCheck, false);
+  settings_.WPFuncEnable =
+      ParseDecimalSetting(config_.GetValue("WriteProtect", "WPFuncEnable", "0")) != 0;
+  if (settings_.WPFuncEnable == 0) view_.ShowControl(ctl::kWriteProtectCheck, false);
 
-  GPIO = ParseHexSetting(config.GetValue("WriteProtect", "GPIO", "0"), GPIO);
+  settings_.GPIO = ParseHexSetting(config_.GetValue("WriteProtect", "GPIO", "0"), settings_.GPIO);
 }
 
 }  // namespace veltrane

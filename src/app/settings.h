@@ -1,4 +1,4 @@
-// Conversions of the setting texts.
+// The dialog's settings and the conversions of their texts.
 #pragma once
 
 #include <array>
@@ -19,5 +19,25 @@ std::int32_t ParseHexSetting(std::string_view text, std::int32_t unchanged);
 std::string FormMatchString(const std::string& vendor, const std::string& product);
 
 using DeviceMatchList = std::array<std::string, 5>;
+
+// What LoadSettings takes from the configuration store.
+struct DialogSettings {
+  // The flash's write-protect pin is driven, through camera pin GPIO.
+  std::uint8_t WPFuncEnable = 0;
+  std::int32_t GPIO = 0;
+  // Flash size and erase unit, in kilobytes.
+  std::int32_t FlashEraseSize = 0;
+  std::int32_t FlashEraseUnit = 0;
+  DeviceMatchList device_match_list;
+};
+
+// The five option flags that the check boxes show.
+struct DialogOptions {
+  std::int32_t VerifyEnabled = 1;
+  std::int32_t ProgramEnabled = 1;
+  std::int32_t DownloadEnabled = 1;
+  std::int32_t DumpEnabled = 0;
+  std::int32_t WriteProtectReset = 0;
+};
 
 }  // namespace veltrane

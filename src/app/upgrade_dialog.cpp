@@ -10,32 +10,28 @@ constexpr char kBurnCodeVersionLine[] = "BurnCode Version = 2010/01/08. V2.03";
 
 }  // namespace
 
-UpgradeDialog::UpgradeDialog(AppState& app_state, DialogView& dialog_view, CaptureSession& session,
-                             Sleeper& waits, Clock& local_clock)
-    : capture_session(session),
-      state(app_state),
-      view(dialog_view),
-      sleeper(waits),
-      clock(local_clock) {}
+UpgradeDialog::UpgradeDialog(AppState& state, DialogView& view, CaptureSession& session,
+                             Sleeper& sleeper, Clock& clock)
+    : capture_session_(session), state_(state), view_(view), sleeper_(sleeper), clock_(clock) {}
 
 StartupResult UpgradeDialog::Initialise(bool notification_registered) {
   if (!notification_registered) {
-    view.MessageBox(BoxKind::kApplication, kRegistrationFailedText, state.app_title);
+    view_.MessageBox(BoxKind::kApplication, kRegistrationFailedText, state_.app_title);
   }
   LoadSettings();
-  view.AppendLog(kBurnCodeVersionLine);
+  view_.AppendLog(kBurnCodeVersionLine);
   ScanDevices();
-  if (view.ComboCount() == 0 || DevicePaths.empty()) {
-    state.announce_devices = 0;
+  if (view_.ComboCount() == 0 || device_paths_.empty()) {
+    state_.announce_devices = 0;
     return StartupResult::kNoDevice;
   }
-  const std::string path = DevicePaths[0];
-  const std::string name = DeviceNames[0];
+  const std::string path = device_paths_[0];
+  const std::string name = device_names_[0];
   BindDevice(path, name);
 
   switch (CheckFirmwareVersion(CheckVariant::kStartUp)) {
     case CheckOutcome::kCompleted:
-      state.announce_devices = 0;
+      state_.announce_devices = 0;
       return StartupResult::kCompleted;
     case CheckOutcome::kDeclined:
       return StartupResult::kDeclined;
@@ -48,28 +44,28 @@ StartupResult UpgradeDialog::Initialise(bool notification_registered) {
 void UpgradeDialog::OnToggle(int control) {
   switch (control) {
     case ctl::kDownloadCheck:
-      DownloadEnabled = DownloadEnabled != 0 ? 0 : 1;
+      options_.DownloadEnabled = options_.DownloadEnabled != 0 ? 0 : 1;
       // Programming without a download is never selected.
-      if (DownloadEnabled == 0) {
-        view.SetCheck(ctl::kProgramCheck, false);
-        ProgramEnabled = 0;
+      if (options_.DownloadEnabled == 0) {
+        view_.SetCheck(ctl::kProgramCheck, false);
+        options_.ProgramEnabled = 0;
       }
       break;
     case ctl::kProgramCheck:
-      ProgramEnabled = ProgramEnabled != 0 ? 0 : 1;
-      if (ProgramEnabled != 0) {
-        view.SetCheck(ctl::kDownloadCheck, true);
-        DownloadEnabled = 1;
+      options_.ProgramEnabled = options_.ProgramEnabled != 0 ? 0 : 1;
+      if (options_.ProgramEnabled != 0) {
+        view_.SetCheck(ctl::kDownloadCheck, true);
+        options_.DownloadEnabled = 1;
       }
       break;
     case ctl::kVerifyCheck:
-      VerifyEnabled = VerifyEnabled != 0 ? 0 : 1;
+      options_.VerifyEnabled = options_.VerifyEnabled != 0 ? 0 : 1;
       break;
     case ctl::kDumpCheck:
-      DumpEnabled = DumpEnabled != 0 ? 0 : 1;
+      options_.DumpEnabled = options_.DumpEnabled != 0 ? 0 : 1;
       break;
     case ctl::kWriteProtectCheck:
-      WriteProtectReset = WriteProtectReset != 0 ? 0 : 1;
+      options_.WriteProtectReset = options_.WriteProtectReset != 0 ? 0 : 1;
       break;
     default:
       break;

@@ -1,20 +1,24 @@
 // The main dialog's logic: start-up sequence, device discovery, version
 // check, the update and the device-change handling. It reaches its window
-// only through DialogView.
+// only through DialogView and the camera's flash only through the update
+// engine.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/clock.h"
 #include "app/dialog_view.h"
 #include "app/settings.h"
-#include "app/sleeper.h"
 #include "camera/capture_session.h"
+#include "common/clock.h"
+#include "common/sleeper.h"
 #include "config/config_file.h"
+#include "update/camera_data.h"
+#include "update/flash_updater.h"
 
 namespace veltrane {
 
@@ -72,41 +76,52 @@ class UpgradeDialog {
   // to the newer-version question, not a missing extension unit.
   bool LastProbeSucceeded() const { return last_probe_succeeded_; }
 
-  // Members, in the dialog's order.
-  std::uint8_t WPFuncEnable = 0;
-  std::int32_t GPIO = 0;
-  CaptureSession& capture_session;
-  std::vector<std::string> DevicePaths;
-  std::vector<std::string> DeviceNames;
-  ConfigFile config;
-  std::int32_t FlashEraseSize = 0;
-  std::int32_t FlashEraseUnit = 0;
-  std::string BinFile;
-  std::string LoaderFile;
-  std::string BurstFile;
-  DeviceMatchList device_match_list;
-  std::int32_t VerifyEnabled = 1;
-  std::int32_t ProgramEnabled = 1;
-  std::int32_t DownloadEnabled = 1;
-  std::int32_t DumpEnabled = 0;
-  std::int32_t WriteProtectReset = 0;
-
-  // Directory (with its trailing separator) that flash dumps go to.
-  std::string dump_dir;
-
-  AppState& state;
-  DialogView& view;
-  Sleeper& sleeper;
-  Clock& clock;
+  const DialogOptions& Options() const { return options_; }
+  const DialogSettings& Settings() const { return settings_; }
+  // The store LoadSettings reads; empty unless a front end fills it first.
+  ConfigFile& Config() { return config_; }
+  // Accepted devices of the last scan: display names and friendly names.
+  const std::vector<std::string>& DevicePaths() const { return device_paths_; }
+  const std::vector<std::string>& DeviceNames() const { return device_names_; }
+  // Directory, with its trailing separator, that flash dumps go to.
+  void SetDumpDirectory(std::string directory) { dump_dir_ = std::move(directory); }
+  const std::string& DumpDirectory() const { return dump_dir_; }
 
  private:
+  class UpdateView;
+
+  bool RebindCamera();
+  UpdateOptions UpdateOptionsNow() const;
+  UpdateTarget TargetOf(const std::string& display_name) const;
+  int ShowUpdateFailure(const UpdateResult& result);
+
+  DialogSettings settings_;
+  CaptureSession& capture_session_;
+  std::vector<std::string> device_paths_;
+  std::vector<std::string> device_names_;
+  ConfigFile config_;
+  DialogOptions options_;
+  std::string dump_dir_;
+
+  AppState& state_;
+  DialogView& view_;
+  Sleeper& sleeper_;
+  Clock& clock_;
+
   bool updating_ = false;
   bool last_update_succeeded_ = false;
   // Device events taken while an update runs, handled once it has returned.
   std::deque<unsigned> deferred_events_;
-
-  // Discovery and start-up helpers
   bool last_probe_succeeded_ = false;
+  // The version text the last check showed, for the camera-data backup.
+  std::string last_version_text_;
+  // The device whose property interface the channel holds: the last graph
+  // that published one.
+  std::string interface_device_;
+  // The camera's 32 bytes at 0xFF00 as the Upgrade command read them, and
+  // from which device.
+  std::optional<CameraString> string_read_;
+  std::string string_read_device_;
 };
 
 }  // namespace veltrane

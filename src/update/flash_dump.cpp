@@ -1,4 +1,3 @@
-// The flash dump: one text line per flash byte, named after the local time.
 #include "update/flash_dump.h"
 
 #include <algorithm>
@@ -8,8 +7,6 @@
 #include <span>
 #include <string>
 
-#include "app/upgrade_dialog.h"
-#include "camera/xu_channel.h"
 #include "common/text_format.h"
 
 namespace veltrane {
@@ -20,11 +17,6 @@ constexpr std::uint32_t kGroupBytes = 16;
 constexpr std::size_t kWriteChunk = std::size_t{1} << 20;
 // "0xFFFF, 0xFF" plus CR CR LF.
 constexpr std::size_t kTypicalLineLength = 15;
-
-constexpr char kBeginText[] = "UVC: logging Flash FW content...begin ~";
-constexpr char kFinishedText[] = "UVC: logging Flash FW contect...finished.";
-constexpr char kSetAddressFailedText[] = "Fail to Set Flash Address!!!";
-constexpr char kReadFailedText[] = "Fail to Read Flash Data!!!";
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -42,6 +34,24 @@ void AppendHex(std::string& out, std::uint32_t value) {
 
 bool WriteAll(std::FILE* file, const std::string& content) {
   return content.empty() || std::fwrite(content.data(), 1, content.size(), file) == content.size();
+}
+
+// One group of the dump; addresses beyond 0xFFFF reach the camera as their
+// low 16 bits.
+void ReadGroup(XuChannel& xu, std::uint32_t address, std::uint32_t n,
+               std::array<std::uint8_t, kGroupBytes>& group,
+               const std::function<void(DumpReadFailure)>& on_failure) {
+  const auto at = static_cast<std::uint16_t>(address & 0xFFFFu);
+  if (xu.extended_xu != 0) {
+    if (xu.ReadBlock(at, n, group) != 0) on_failure(DumpReadFailure::kReadData);
+    return;
+  }
+  std::array<std::uint8_t, 2> where{static_cast<std::uint8_t>(at & 0xFFu),
+                                    static_cast<std::uint8_t>(at >> 8)};
+  if (xu.XuSet(xu::kSetFlashAddress, where) != kSOk) on_failure(DumpReadFailure::kSetAddress);
+  if (xu.XuGet(xu::kReadFlashData, std::span<std::uint8_t>(group.data(), n)) != kSOk) {
+    on_failure(DumpReadFailure::kReadData);
+  }
 }
 
 }  // namespace
@@ -64,45 +74,20 @@ void AppendDumpLine(std::string& out, std::uint32_t address, std::uint8_t value)
   out += "\r\r\n";
 }
 
-void UpgradeDialog::DumpFlash(std::uint32_t count) {
-  view.AppendLog(kBeginText);
-  view.Repaint();
-
-  const std::string path = dump_dir + DumpFileName(clock.LocalTime());
+DumpFileResult WriteFlashDump(XuChannel& xu, std::uint32_t count, const std::string& path,
+                              const std::function<void(DumpReadFailure)>& on_failure) {
   // Binary mode: the line ends are written as they are on every platform.
   File file(std::fopen(path.c_str(), "wb"));
-  if (!file) {
-    view.MessageBox(BoxKind::kApplication,
-                    "Can not create the dump file " + path + "; the flash contents were not saved.",
-                    state.app_title);
-    return;
-  }
+  if (!file) return DumpFileResult::kCannotCreate;
 
-  XuChannel& xu = state.xu;
   std::array<std::uint8_t, kGroupBytes> group{};
   std::string content;
   content.reserve(std::min<std::size_t>(kWriteChunk + 64, std::size_t{count} * kTypicalLineLength));
   bool written = true;
   for (std::uint32_t address = 0; address < count; ++address) {
     const std::uint32_t index = address % kGroupBytes;
-    if (index == 0) {
-      const std::uint32_t n = std::min(kGroupBytes, count - address);
-      const auto at = static_cast<std::uint16_t>(address & 0xFFFFu);
-      if (xu.extended_xu != 0) {
-        if (xu.ReadBlock(at, n, group) != 0) {
-          view.MessageBox(BoxKind::kApplication, kReadFailedText, state.app_title);
-        }
-      } else {
-        std::array<std::uint8_t, 2> where{static_cast<std::uint8_t>(at & 0xFFu),
-                                          static_cast<std::uint8_t>(at >> 8)};
-        if (xu.XuSet(xu::kSetFlashAddress, where) != kSOk) {
-          view.MessageBox(BoxKind::kApplication, kSetAddressFailedText, state.app_title);
-        }
-        if (xu.XuGet(xu::kReadFlashData, std::span<std::uint8_t>(group.data(), n)) != kSOk) {
-          view.MessageBox(BoxKind::kApplication, kReadFailedText, state.app_title);
-        }
-      }
-    }
+    if (index == 0)
+      ReadGroup(xu, address, std::min(kGroupBytes, count - address), group, on_failure);
     AppendDumpLine(content, address, group[index]);
     if (content.size() >= kWriteChunk) {
       written = written && WriteAll(file.get(), content);
@@ -111,13 +96,7 @@ void UpgradeDialog::DumpFlash(std::uint32_t count) {
   }
   written = written && WriteAll(file.get(), content);
   const bool closed = std::fclose(file.release()) == 0;
-  if (!written || !closed) {
-    view.MessageBox(
-        BoxKind::kApplication,
-        "Can not write the dump file " + path + "; the flash contents were not saved completely.",
-        state.app_title);
-  }
-  view.AppendLog(kFinishedText);
+  return written && closed ? DumpFileResult::kWritten : DumpFileResult::kWriteFailed;
 }
 
 }  // namespace veltrane

@@ -13,6 +13,8 @@
 #include "camera/sim/sim_camera.h"
 #include "camera/sim/sim_capture_session.h"
 #include "support/recording_view.h"
+#include "support/temp_dir.h"
+#include "update/camera_data_backup.h"
 
 namespace veltrane::testing {
 
@@ -30,6 +32,8 @@ inline SimDevice ForeignDevice(std::uint16_t vendor = 0x1E4B, std::uint16_t prod
 // `before` and `after` unless `camera_listed` is false.
 struct RigSetup {
   SimKnobs knobs;
+  // A camera of a test's own kind, instead of one built from `knobs`.
+  std::shared_ptr<SimCamera> camera;
   std::vector<SimDevice> before;
   std::vector<SimDevice> after;
   bool camera_listed = true;
@@ -38,10 +42,10 @@ struct RigSetup {
 class DialogRig {
  public:
   explicit DialogRig(const RigSetup& setup = {})
-      : camera(std::make_shared<SimCamera>(setup.knobs)),
+      : camera(setup.camera ? setup.camera : std::make_shared<SimCamera>(setup.knobs)),
         session(state.xu, Devices(setup, camera)),
         dialog(state, view, session, sleeper, clock) {
-    dialog.dump_dir = "./";
+    dialog.SetDumpDirectory("./");
   }
 
   static RigSetup WithKnobs(const SimKnobs& knobs) {
@@ -55,11 +59,14 @@ class DialogRig {
 
   RecordingView view;
   ViewErrorReporter reporter{view, kRigTitle};
-  AppState state{reporter, kRigTitle};
+  FixedClock clock;
+  // Backups of the camera's own data, in a directory of this rig's own.
+  TempDir backup_dir;
+  BackupDirectory backups{backup_dir.Path(), clock};
+  AppState state{reporter, kRigTitle, backups};
   std::shared_ptr<SimCamera> camera;
   SimCaptureSession session;
   RecordingSleeper sleeper;
-  FixedClock clock;
   UpgradeDialog dialog;
 
  private:

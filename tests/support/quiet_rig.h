@@ -14,6 +14,7 @@
 #include "app/view_error_reporter.h"
 #include "camera/sim/sim_camera.h"
 #include "camera/sim/sim_capture_session.h"
+#include "support/memory_backups.h"
 #include "support/recording_view.h"
 
 namespace veltrane::testing {
@@ -72,7 +73,8 @@ struct QuietRig {
 
   View view;
   ViewErrorReporter reporter{view, kQuietTitle};
-  AppState state{reporter, kQuietTitle};
+  MemoryBackups backups;
+  AppState state{reporter, kQuietTitle, backups};
   std::shared_ptr<Camera> camera;
   std::unique_ptr<SimCaptureSession> session;
   NoWait sleeper;

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
 #include "app/dialog_view.h"
-#include "app/sleeper.h"
 #include "camera/error_reporter.h"
+#include "common/clock.h"
+#include "common/sleeper.h"
 
 namespace veltrane::testing {
 

@@ -2,13 +2,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/clock.h"
 #include "app/control_ids.h"
-#include "app/sleeper.h"
 #include "app/terminal/options.h"
 #include "app/terminal/sim_setup.h"
 #include "app/terminal/single_instance.h"
@@ -17,6 +17,9 @@
 #include "app/upgrade_dialog.h"
 #include "app/view_error_reporter.h"
 #include "camera/sim/sim_capture_session.h"
+#include "common/clock.h"
+#include "common/sleeper.h"
+#include "update/camera_data_backup.h"
 
 namespace veltrane {
 namespace {
@@ -43,6 +46,19 @@ std::string AppTitle(const char* argv0) {
 void PrintError(const std::string& title, const std::string& message) {
   std::fprintf(stderr, "%s: %s\n", title.c_str(), message.c_str());
   std::fflush(stderr);
+}
+
+// Where backups of the camera's own data go unless --backup-dir says: the
+// user's state directory, as the XDG base directories name it.
+std::filesystem::path DefaultBackupDirectory() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return std::filesystem::path(state) / "veltrane-upgrade";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') {
+    return std::filesystem::path(home) / ".local" / "state" / "veltrane-upgrade";
+  }
+  // No directory: writing a backup fails, and the update asks before going on.
+  return {};
 }
 
 // Clicks a check box when its flag is not yet as wanted, so the coupling of
@@ -75,14 +91,17 @@ int RunDialog(const std::string& title, const Options& options, SimSetup& sim) {
   settings.progress_bar = isatty(STDERR_FILENO) != 0;
   TerminalView view(settings, stdout, stderr, stdin);
   ViewErrorReporter reporter(view, title);
-  AppState state(reporter, title);
+  SystemClock clock;
+  BackupDirectory backups(options.backup_dir.empty() ? DefaultBackupDirectory()
+                                                     : std::filesystem::path(options.backup_dir),
+                          clock);
+  AppState state(reporter, title, backups);
   SimCaptureSession session(state.xu, sim.Devices());
   ThreadSleeper sleeper;
-  SystemClock clock;
   UpgradeDialog dialog(state, view, session, sleeper, clock);
-  dialog.dump_dir = options.dump_dir;
+  dialog.SetDumpDirectory(options.dump_dir);
 
-  if (!options.config_file.empty() && !dialog.config.Load(options.config_file)) {
+  if (!options.config_file.empty() && !dialog.Config().Load(options.config_file)) {
     PrintError(title, "--config: cannot read '" + options.config_file + "'");
     return kExitUsage;
   }
@@ -91,12 +110,15 @@ int RunDialog(const std::string& title, const Options& options, SimSetup& sim) {
 
   // Only the boxes named on the command line are clicked: with both
   // --no-download and --no-program, Program must not bring Download back.
-  if (options.no_download) SetOption(dialog, ctl::kDownloadCheck, dialog.DownloadEnabled, false);
-  if (options.no_program) SetOption(dialog, ctl::kProgramCheck, dialog.ProgramEnabled, false);
-  if (options.no_verify) SetOption(dialog, ctl::kVerifyCheck, dialog.VerifyEnabled, false);
-  if (options.dump) SetOption(dialog, ctl::kDumpCheck, dialog.DumpEnabled, true);
+  if (options.no_download)
+    SetOption(dialog, ctl::kDownloadCheck, dialog.Options().DownloadEnabled, false);
+  if (options.no_program)
+    SetOption(dialog, ctl::kProgramCheck, dialog.Options().ProgramEnabled, false);
+  if (options.no_verify)
+    SetOption(dialog, ctl::kVerifyCheck, dialog.Options().VerifyEnabled, false);
+  if (options.dump) SetOption(dialog, ctl::kDumpCheck, dialog.Options().DumpEnabled, true);
   if (options.write_protect_reset) {
-    SetOption(dialog, ctl::kWriteProtectCheck, dialog.WriteProtectReset, true);
+    SetOption(dialog, ctl::kWriteProtectCheck, dialog.Options().WriteProtectReset, true);
   }
 
   if (status != kExitOk) return status;

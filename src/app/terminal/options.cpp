@@ -220,6 +220,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
       ok = value_of(o.trace_file);
     } else if (name == "--config") {
       ok = value_of(o.config_file);
+    } else if (name == "--backup-dir") {
+      ok = value_of(o.backup_dir);
     } else if (name == "--dump-dir") {
       std::string dir;
       ok = value_of(dir);
@@ -276,6 +278,10 @@ std::string UsageText(const std::string& title) {
        << "                         WriteProtect/WPFuncEnable)\n"
        << "  --dump-dir DIR         existing directory for flash dumps (default: the\n"
        << "                         current directory)\n"
+       << "  --backup-dir DIR       directory for backups of the camera's own data,\n"
+       << "                         created when missing (default:\n"
+       << "                         $XDG_STATE_HOME/veltrane-upgrade, else\n"
+       << "                         ~/.local/state/veltrane-upgrade)\n"
        << "  --config FILE          read settings from a configuration file (default:\n"
        << "                         the built-in settings)\n"
        << "  --trace FILE           write one line per extension-unit transfer to FILE\n"
@@ -308,11 +314,18 @@ std::string UsageText(const std::string& title) {
        << "                                 exists (65,536 bytes), save it there at exit\n"
        << "Transfers are counted from 1; 0 turns a fault off.\n"
        << "\n"
+       << "Before an update first erases the flash, the camera's own data (its settings\n"
+       << "at 0xB000-0xBFFF and its USB string at 0xFF00) is written to a backup file.\n"
+       << "An update that finds that data erased by an earlier failed one restores it\n"
+       << "from the newest backup for the camera's USB ids, or asks before going on\n"
+       << "without it; so does an update whose backup can not be written.\n"
+       << "\n"
        << "Exit status: 0 when the start-up completed (with an upgrade: when the update\n"
        << "succeeded); 1 when no accepted camera or no answering extension unit was\n"
        << "found, the user declined, or the update failed; 2 for a usage error.\n"
        << "\n"
        << "Environment:\n"
+       << "  XDG_STATE_HOME, HOME  where the camera-data backups go (see --backup-dir)\n"
        << "  VELTRANE_LOCK_DIR  directory of the single-instance lock file " << title << ".lock\n"
        << "                     (default: $XDG_RUNTIME_DIR, else /run/user/<uid>, else\n"
        << "                     the temporary directory)\n";

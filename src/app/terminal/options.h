@@ -46,6 +46,8 @@ struct Options {
   bool write_protect_reset = false;
   // With its trailing separator.
   std::string dump_dir = "./";
+  // Backups of the camera's own data; empty: the per-user default.
+  std::string backup_dir;
 };
 
 struct ParsedOptions {

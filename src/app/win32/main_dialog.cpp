@@ -77,11 +77,11 @@ INT_PTR MainDialog::Handle(HWND window, UINT message, WPARAM wparam, LPARAM lpar
 BOOL MainDialog::OnInitDialog(HWND window) {
   view_.Attach(window);
   // The check boxes show the option flags.
-  view_.SetCheck(ctl::kVerifyCheck, logic_.VerifyEnabled != 0);
-  view_.SetCheck(ctl::kProgramCheck, logic_.ProgramEnabled != 0);
-  view_.SetCheck(ctl::kDownloadCheck, logic_.DownloadEnabled != 0);
-  view_.SetCheck(ctl::kDumpCheck, logic_.DumpEnabled != 0);
-  view_.SetCheck(ctl::kWriteProtectCheck, logic_.WriteProtectReset != 0);
+  view_.SetCheck(ctl::kVerifyCheck, logic_.Options().VerifyEnabled != 0);
+  view_.SetCheck(ctl::kProgramCheck, logic_.Options().ProgramEnabled != 0);
+  view_.SetCheck(ctl::kDownloadCheck, logic_.Options().DownloadEnabled != 0);
+  view_.SetCheck(ctl::kDumpCheck, logic_.Options().DumpEnabled != 0);
+  view_.SetCheck(ctl::kWriteProtectCheck, logic_.Options().WriteProtectReset != 0);
 
   AppendAboutEntry(window);
   SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));

@@ -1,17 +1,32 @@
 #include "app/win32/upgrade_app.h"
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "app/app_state.h"
-#include "app/clock.h"
 #include "app/dialog_view.h"
-#include "app/sleeper.h"
 #include "app/upgrade_dialog.h"
 #include "app/win32/am_error_reporter.h"
 #include "app/win32/app_title.h"
 #include "app/win32/main_dialog.h"
 #include "app/win32/win32_dialog_view.h"
 #include "camera/dshow/dshow_capture_session.h"
+#include "common/clock.h"
+#include "common/sleeper.h"
+#include "update/camera_data_backup.h"
 
 namespace veltrane::win32 {
+namespace {
+
+// %LOCALAPPDATA%\Veltrane\Backups: per user, and not roamed to other machines
+// (the data belongs to one camera on this one).
+std::filesystem::path UserBackupDirectory() {
+  const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+  if (local == nullptr || local[0] == L'\0') return {};
+  return std::filesystem::path(local) / L"Veltrane" / L"Backups";
+}
+
+}  // namespace
 
 UpgradeApp::UpgradeApp(HINSTANCE instance) : instance_(instance), title_(ModuleAppTitle()) {}
 
@@ -37,12 +52,13 @@ void UpgradeApp::RunDialog() {
   // holds) outlives the session and the dialog that use it.
   Win32DialogView view;
   AmErrorReporter reporter(view, title_);
-  AppState state(reporter, title_);
+  SystemClock clock;
+  BackupDirectory backups(UserBackupDirectory(), clock);
+  AppState state(reporter, title_, backups);
   dshow::DShowCaptureSession session(state.xu);
   ThreadSleeper sleeper;
-  SystemClock clock;
   UpgradeDialog dialog(state, view, session, sleeper, clock);
-  dialog.dump_dir = kDumpDirectory;
+  dialog.SetDumpDirectory(kDumpDirectory);
   MainDialog window(instance_, dialog, view);
   window.RunModal();
 }

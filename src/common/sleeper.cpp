@@ -1,4 +1,4 @@
-#include "app/sleeper.h"
+#include "common/sleeper.h"
 
 #include <chrono>
 #include <thread>

@@ -1,0 +1,337 @@
+// The dialog's side of the flash update: rebind the camera, run the update
+// engine, and turn its phases, progress and result into the dialog's texts,
+// boxes and progress values; then the dump and the restart.
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "app/control_ids.h"
+#include "app/device_discovery.h"
+#include "app/dialog_texts.h"
+#include "app/upgrade_dialog.h"
+#include "common/text_format.h"
+#include "update/flash_dump.h"
+#include "update/flash_updater.h"
+
+namespace veltrane {
+namespace {
+
+constexpr std::uint32_t kImageByteCount = 65536;
+
+constexpr int kProgressProgramStart = 30;
+constexpr std::uint32_t kProgressProgramSpan = 40;
+constexpr int kProgressNoDownload = 80;
+
+constexpr char kProgressText[] = "Upgrading in progress please wait...";
+constexpr char kNotMatch1Text[] = "1)Firmware is not match!";
+constexpr char kNotMatch2Text[] = "2)Firmware is not match!";
+constexpr char kWrongPinText[] = "Wrong WriteProtect Pin!";
+constexpr char kLoadFailedText[] = "UVC: fail to change mode!\nUVC: fail to load code!";
+constexpr char kDownloadFailedText[] = "Fail to Download code!";
+constexpr char kVerifyStartText[] = "UVC: Check Flash Start...";
+constexpr char kVerifyPassText[] = "UVC: Check Flash Pass ~";
+constexpr char kCompletedText[] = "UVC: completed to download code.";
+constexpr char kSuccessText[] = "Firmware upgrading successfully done!";
+constexpr char kReplugText[] =
+    "Re-plug the device after close this program to active the new firmware.";
+
+constexpr char kStringUnreadText[] =
+    "Can not read the camera's own data at flash address 0xFF00, which the new firmware must "
+    "keep. The update was stopped before anything was erased; the camera still holds its old "
+    "firmware.";
+constexpr char kAreaUnreadText[] =
+    "Can not read the camera's own settings from its flash (0xB000 to 0xBFFF). The update was "
+    "stopped before anything was erased; the camera still holds its old firmware.";
+constexpr char kVerifyFailedText[] =
+    "Verification failed: the flash does not hold the new firmware. The new firmware was not "
+    "activated.";
+constexpr char kDeclinedText[] = "UVC: update stopped before anything was erased.";
+constexpr char kRestartFailedText[] =
+    "UVC: the camera did not take the restart command; re-plug it to start the new firmware.";
+
+constexpr char kDumpBeginText[] = "UVC: logging Flash FW content...begin ~";
+constexpr char kDumpFinishedText[] = "UVC: logging Flash FW contect...finished.";
+constexpr char kDumpSetAddressFailedText[] = "Fail to Set Flash Address!!!";
+constexpr char kDumpReadFailedText[] = "Fail to Read Flash Data!!!";
+
+std::string WithoutBackupQuestion(const std::string& why) {
+  return "The camera's own settings could not be backed up before the update:\n " + why +
+         "\n If the update fails, they can not be restored.\n\n Do you want to continue?";
+}
+
+std::string LostCameraDataQuestion(const std::string& ranges) {
+  return "The camera's own settings (flash " + ranges +
+         ") read as erased: an earlier update failed after erasing them, and no backup of them "
+         "was found.\n If you continue, they stay erased.\n\n Do you want to continue?";
+}
+
+// "%d of %d bytes" into `out`, reusing its storage: it is shown after every
+// piece, so it stays off the formatted-output path.
+void ProgressHint(std::string& out, std::int32_t done, std::int32_t total) {
+  out = std::to_string(done);
+  out += " of ";
+  out += std::to_string(total);
+  out += " bytes";
+}
+
+}  // namespace
+
+// What the update engine reports, as the dialog shows it.
+class UpgradeDialog::UpdateView : public UpdateObserver {
+ public:
+  UpdateView(DialogView& view, std::uint32_t flash_bytes, std::uint32_t image_bytes)
+      : view_(view), flash_bytes_(flash_bytes), image_bytes_(image_bytes) {}
+
+  void OnPhase(UpdatePhase phase) override {
+    switch (phase) {
+      case UpdatePhase::kDownloadSkipped:
+        view_.SetProgress(kProgressNoDownload);
+        break;
+      case UpdatePhase::kProgramming:
+        view_.SetProgress(kProgressProgramStart);
+        break;
+      case UpdatePhase::kVerifying:
+        view_.SetText(ctl::kHintLine, StringPrintf("%d of %d bytes  (Verify...)", Done(),
+                                                   static_cast<int>(flash_bytes_)));
+        view_.AppendLog(kVerifyStartText);
+        view_.Repaint();
+        break;
+      case UpdatePhase::kVerified:
+        view_.AppendLog(" ");
+        view_.AppendLog(kVerifyPassText);
+        view_.AppendLog(" ");
+        break;
+    }
+  }
+
+  void OnPieceWritten(const PieceWritten& piece) override {
+    sent_ = piece.sent;
+    const std::uint32_t done =
+        piece.total == 0 ? 0 : piece.address * kProgressProgramSpan / piece.total;
+    view_.SetProgress(static_cast<int>(done) + kProgressProgramStart);
+    if (piece.sent >= piece.total) return;
+    ProgressHint(hint_, Done(), static_cast<std::int32_t>(flash_bytes_));
+    view_.SetText(ctl::kHintLine, hint_);
+    view_.Repaint();
+  }
+
+  void OnLog(const std::string& line) override { view_.AppendLog(line); }
+
+  void OnCameraDataRestored(const CameraDataRestored& restored) override {
+    view_.SetText(ctl::kStatusLine,
+                  "Restored the camera's own settings from the backup " + restored.backup_path);
+    view_.Repaint();
+  }
+
+  bool Ask(UpdateQuestion question, const std::string& detail) override {
+    const std::string text = question == UpdateQuestion::kGoOnWithoutBackup
+                                 ? WithoutBackupQuestion(detail)
+                                 : LostCameraDataQuestion(detail);
+    return view_.MessageBox(BoxKind::kQuestion, text, "") == BoxAnswer::kYes;
+  }
+
+ private:
+  // The hint's count: the flash size less the image bytes not yet sent.
+  std::int32_t Done() const {
+    return static_cast<std::int32_t>(flash_bytes_) - static_cast<std::int32_t>(image_bytes_) +
+           static_cast<std::int32_t>(sent_);
+  }
+
+  DialogView& view_;
+  std::uint32_t flash_bytes_;
+  std::uint32_t image_bytes_;
+  std::uint32_t sent_ = 0;
+  std::string hint_;
+};
+
+// Binds the camera afresh. False (after the box) when no accepted device is
+// present.
+bool UpgradeDialog::RebindCamera() {
+  CaptureSession& session = capture_session_;
+  std::string friendly;
+  std::string display;
+  if (!session.friendly_name.empty()) {
+    friendly = session.friendly_name;
+    display = session.display_name;
+    state_.xu.ReportError(session.StopGraph());
+    session.Teardown();
+  } else {
+    device_paths_.clear();
+    device_names_.clear();
+    if (session.EnumerateDevices(device_paths_, device_names_) < 0) device_paths_.clear();
+    std::optional<std::size_t> found;
+    std::string lowered;
+    for (std::size_t i = 0; i < device_paths_.size() && !found; ++i) {
+      lowered = ToLowerAscii(device_paths_[i]);
+      for (const std::string& match : settings_.device_match_list) {
+        if (lowered.find(match) != std::string::npos) {
+          found = i;
+          break;
+        }
+      }
+    }
+    if (!found) {
+      view_.MessageBox(BoxKind::kApplication, text::kCanNotFindDevice, state_.app_title);
+      return false;
+    }
+    display = device_paths_[*found].substr(0, kIdExtractionLimit);
+    if (*found < device_names_.size()) friendly = device_names_[*found];
+    const DeviceIds ids = ExtractLastIds(ToLowerAscii(display));
+    view_.AppendLog(StringPrintf("PID = 0x%x, VID = 0x%x.", static_cast<unsigned>(ids.product),
+                                 static_cast<unsigned>(ids.vendor)));
+  }
+  session.friendly_name = friendly;
+  session.display_name = display;
+  if (session.BuildGraph(display) == 0) interface_device_ = display;
+  return true;
+}
+
+UpdateOptions UpgradeDialog::UpdateOptionsNow() const {
+  UpdateOptions options;
+  options.download = options_.DownloadEnabled != 0;
+  options.program = options_.ProgramEnabled != 0;
+  options.verify = options_.VerifyEnabled != 0;
+  options.write_protect = settings_.WPFuncEnable != 0;
+  options.write_protect_pin = static_cast<std::uint8_t>(settings_.GPIO & 0xFF);
+  options.write_protect_reset = options_.WriteProtectReset != 0;
+  options.geometry =
+      FlashGeometry::FromKilobytes(settings_.FlashEraseSize, settings_.FlashEraseUnit);
+  options.image_bytes = kImageByteCount;
+  return options;
+}
+
+UpdateTarget UpgradeDialog::TargetOf(const std::string& display_name) const {
+  UpdateTarget target;
+  target.device_path = display_name;
+  const DeviceIds ids = ExtractLastIds(ToLowerAscii(display_name));
+  target.vendor_id = ids.vendor;
+  target.product_id = ids.product;
+  target.firmware_version = last_version_text_;
+  if (string_read_device_ == display_name) target.string_read = string_read_;
+  return target;
+}
+
+int UpgradeDialog::UpdateFlash() {
+  // The one message the dialog takes before the long wait.
+  view_.DispatchOneMessage();
+  view_.SetText(ctl::kStatusLine, kProgressText);
+  view_.SetText(ctl::kHintLine, "");
+  view_.Repaint();
+
+  if (!RebindCamera()) return kUpdateNoDevice;
+
+  const UpdateOptions options = UpdateOptionsNow();
+  UpdateView observer(view_, options.geometry.flash_bytes, options.image_bytes);
+  FlashUpdater updater(state_.xu, state_.camera_data, sleeper_, observer);
+  const UpdateResult result =
+      updater.Update(state_.image, options, TargetOf(capture_session_.display_name));
+  if (!result.Succeeded()) return ShowUpdateFailure(result);
+
+  if (options_.DumpEnabled != 0) DumpFlash(options.geometry.flash_bytes);
+
+  view_.SetProgress(100);
+  view_.AppendLog(kCompletedText);
+  view_.SetText(ctl::kStatusLine, kSuccessText);
+  view_.SetText(ctl::kHintLine, kReplugText);
+  view_.Repaint();
+
+  // The restart command is reached only with the flash as it should be.
+  last_update_succeeded_ = true;
+  ResetCamera();
+  capture_session_.Teardown();
+  return kUpdateRanToEnd;
+}
+
+int UpgradeDialog::ShowUpdateFailure(const UpdateResult& result) {
+  const std::string& caption = state_.app_title;
+  switch (result.outcome) {
+    case UpdateOutcome::kSucceeded:
+      break;
+    case UpdateOutcome::kNoChannel:
+    case UpdateOutcome::kWrongUnit:
+      // The probe has shown what there is to show.
+      return kUpdateStopped;
+    case UpdateOutcome::kVariantUnreadable:
+      return kUpdateNoDevice;
+    case UpdateOutcome::kVariantMismatch:
+      if (result.chip_id == kCullingFamilyChipId) {
+        view_.MessageBox(BoxKind::kApplication, kNotMatch1Text, caption);
+        view_.MessageBox(BoxKind::kApplication,
+                         StringPrintf("CullingFunc:%x, ISPCode[0x0016]:%x",
+                                      static_cast<unsigned>(result.culling),
+                                      static_cast<unsigned>(result.isp_code)),
+                         caption);
+      } else {
+        view_.MessageBox(BoxKind::kApplication, kNotMatch2Text, caption);
+      }
+      capture_session_.Teardown();
+      return kUpdateRanToEnd;
+    case UpdateOutcome::kCameraStringUnread:
+      view_.MessageBox(BoxKind::kApplication, kStringUnreadText, caption);
+      return kUpdateStopped;
+    case UpdateOutcome::kCameraAreaUnread:
+      view_.MessageBox(BoxKind::kApplication, kAreaUnreadText, caption);
+      return kUpdateStopped;
+    case UpdateOutcome::kDeclined:
+      view_.AppendLog(kDeclinedText);
+      return kUpdateStopped;
+    case UpdateOutcome::kWriteProtectRefused:
+      view_.MessageBox(BoxKind::kApplication, kWrongPinText, caption);
+      return kUpdateNoDevice;
+    case UpdateOutcome::kLoadingFailed:
+      view_.AppendLog(kLoadFailedText);
+      view_.SetProgress(0);
+      capture_session_.Teardown();
+      return kUpdateRanToEnd;
+    case UpdateOutcome::kProgramFailed:
+      view_.MessageBox(BoxKind::kApplication, kDownloadFailedText, caption);
+      view_.SetProgress(0);
+      return kUpdateStopped;
+    case UpdateOutcome::kVerifyFailed:
+      view_.AppendLog(StringPrintf("UVC: Check Flash Fail at 0x%04X",
+                                   static_cast<unsigned>(result.address.value_or(0))));
+      view_.MessageBox(BoxKind::kApplication, kVerifyFailedText, caption);
+      view_.SetProgress(0);
+      return kUpdateStopped;
+  }
+  return kUpdateStopped;
+}
+
+void UpgradeDialog::ResetCamera() {
+  view_.DispatchOneMessage();
+  UpdateObserver nothing_to_show;
+  FlashUpdater updater(state_.xu, state_.camera_data, sleeper_, nothing_to_show);
+  if (!updater.Restart(UpdateOptionsNow())) view_.AppendLog(kRestartFailedText);
+  state_.reboot_pending = 1;
+}
+
+void UpgradeDialog::DumpFlash(std::uint32_t count) {
+  view_.AppendLog(kDumpBeginText);
+  view_.Repaint();
+
+  const std::string path = dump_dir_ + DumpFileName(clock_.LocalTime());
+  const DumpFileResult written =
+      WriteFlashDump(state_.xu, count, path, [&](DumpReadFailure failure) {
+        view_.MessageBox(BoxKind::kApplication,
+                         failure == DumpReadFailure::kSetAddress ? kDumpSetAddressFailedText
+                                                                 : kDumpReadFailedText,
+                         state_.app_title);
+      });
+  if (written == DumpFileResult::kCannotCreate) {
+    view_.MessageBox(
+        BoxKind::kApplication,
+        "Can not create the dump file " + path + "; the flash contents were not saved.",
+        state_.app_title);
+    return;
+  }
+  if (written == DumpFileResult::kWriteFailed) {
+    view_.MessageBox(
+        BoxKind::kApplication,
+        "Can not write the dump file " + path + "; the flash contents were not saved completely.",
+        state_.app_title);
+  }
+  view_.AppendLog(kDumpFinishedText);
+}
+
+}  // namespace veltrane

@@ -1,0 +1,82 @@
+// The version check: what the camera runs, shown and compared with the image.
+#include <cstdint>
+
+#include "app/control_ids.h"
+#include "app/upgrade_dialog.h"
+#include "update/version_read.h"
+
+namespace veltrane {
+namespace {
+
+constexpr std::uint32_t kProbeWaitMs = 1000;
+
+constexpr char kUnknownVersionText[] = "UNKNOWN FW VERSION";
+constexpr char kSameVersionQuestion[] =
+    "The firmware running in your webcam has the same version,\n Do you want to continue?";
+constexpr char kNewerVersionQuestion[] =
+    "The firmware running in your webcam is newer than this version,\n If you continue, the files "
+    "in the webcam may be corrupted.\n\n Do you want to continue?";
+
+}  // namespace
+
+CheckOutcome UpgradeDialog::CheckFirmwareVersion(CheckVariant variant) {
+  const bool arrival = variant == CheckVariant::kArrival;
+  if (arrival) {
+    ScanDevices();
+    if (view_.ComboCount() == 0 || device_paths_.empty()) return CheckOutcome::kStopped;
+    // Copies: binding must not hold references into lists a rescan rebuilds.
+    const std::string path = device_paths_[0];
+    const std::string name = device_names_[0];
+    BindDevice(path, name);
+  }
+
+  sleeper_.Sleep(kProbeWaitMs);
+  last_version_text_.clear();
+
+  const UnitLayout layout = ProbeUnit(state_.xu, false);
+  last_probe_succeeded_ = layout != UnitLayout::kNoAnswer;
+  if (!last_probe_succeeded_) return CheckOutcome::kStopped;
+
+  if (layout == UnitLayout::kBasic) {
+    if (arrival) {
+      view_.SetText(ctl::kVersionField, kUnknownVersionText);
+    } else {
+      state_.xu.extended_xu = 0;
+    }
+    return CheckOutcome::kCompleted;
+  }
+
+  state_.xu.extended_xu = 1;
+  // A failed read has been shown by the channel; the word keeps its marker.
+  const RunningFirmware running = ReadRunningFirmware(state_.xu);
+  const std::string text = running.Text();
+  last_version_text_ = text;
+  view_.AppendLog(text);
+  view_.SetText(ctl::kVersionField, text);
+
+  const std::uint32_t image_version = state_.image.ImageVersion();
+
+  // Right after an update, or without a removal since the last check, the
+  // arrival only refreshes the text.
+  if (arrival && (state_.reboot_pending != 0 || state_.device_was_removed == 0)) {
+    return CheckOutcome::kCompleted;
+  }
+
+  if (running.version < image_version) return CheckOutcome::kCompleted;
+
+  const bool same = running.version == image_version;
+  const BoxAnswer answer =
+      view_.MessageBox(BoxKind::kQuestion, same ? kSameVersionQuestion : kNewerVersionQuestion, "");
+  if (answer != BoxAnswer::kYes) {
+    view_.EnableControl(ctl::kUpgradeButton, false);
+    state_.upgrade_allowed = 0;
+    return CheckOutcome::kDeclined;
+  }
+  if (arrival) {
+    state_.upgrade_allowed = 1;
+    return CheckOutcome::kCompleted;
+  }
+  return same ? CheckOutcome::kCompleted : CheckOutcome::kStopped;
+}
+
+}  // namespace veltrane

@@ -1,0 +1,456 @@
+#include "update/flash_updater.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <span>
+
+#include "common/text_format.h"
+#include "update/version_read.h"
+
+namespace veltrane {
+namespace {
+
+// Registers of the camera that the update touches.
+constexpr std::uint16_t kCullingRegister = 0x34E3;
+constexpr std::uint16_t kChipIdRegister = 0x440B;
+constexpr std::uint16_t kWriteProtectPinRegister = 0xE00C;
+constexpr std::uint16_t kWriteProtectResetRegister = 0xE00D;
+constexpr std::uint16_t kRestartRegister = 0xE00F;
+
+constexpr std::uint8_t kCullingProbeValue = 3;
+constexpr std::uint8_t kIspCodeCulling = 0x20;
+constexpr std::uint8_t kIspCodeNoCulling = 0xFF;
+constexpr std::uint8_t kIspCodeOther = 0x23;
+constexpr std::uint8_t kSerialStringIndex = 3;
+
+// The last area, read back after programming.
+constexpr std::uint32_t kReadBackAddress = 0xF000;
+constexpr std::uint32_t kReadBackSize = 0x1000;
+constexpr std::uint32_t kReadBackChunks = (kReadBackSize + kMaxBlockRead - 1) / kMaxBlockRead;
+
+constexpr std::uint32_t kPieceBytes = 32;  // extended layout
+constexpr std::uint32_t kLoadBytes = 16;   // basic layout, and a basic flash read
+constexpr std::size_t kPieceCommandSize = 64;
+constexpr std::size_t kEraseCommandSize = 16;
+
+constexpr std::uint32_t kMaxUnits = 255;
+constexpr std::uint32_t kRestartWaitMs = 200;
+
+constexpr std::uint8_t Lo(std::uint32_t value) {
+  return static_cast<std::uint8_t>(value & 0xFFu);
+}
+constexpr std::uint8_t Hi(std::uint32_t value) {
+  return static_cast<std::uint8_t>((value >> 8) & 0xFFu);
+}
+
+UpdateResult Outcome(UpdateOutcome outcome, std::optional<std::uint32_t> address = std::nullopt) {
+  UpdateResult result;
+  result.outcome = outcome;
+  result.address = address;
+  return result;
+}
+
+bool AllErased(std::span<const std::uint8_t> bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; });
+}
+
+// "0xB010-0xB0FF, 0xFF00-0xFF1F", adjacent ranges joined.
+std::string RangesText(const std::vector<camera_data::FlashRange>& ranges) {
+  std::string text;
+  for (std::size_t i = 0; i < ranges.size();) {
+    std::size_t j = i;
+    while (j + 1 < ranges.size() && ranges[j + 1].begin == ranges[j].end) ++j;
+    if (!text.empty()) text += ", ";
+    text += StringPrintf("0x%04X-0x%04X", static_cast<unsigned>(ranges[i].begin),
+                         static_cast<unsigned>(ranges[j].end - 1));
+    i = j + 1;
+  }
+  return text;
+}
+
+// Reads `dest.size()` bytes of flash from `address` with the extended block
+// reads, 60 bytes at a time. Stops at the first failed read and returns its
+// address.
+std::optional<std::uint32_t> ReadFlashBlocks(XuChannel& xu, std::uint32_t address,
+                                             std::span<std::uint8_t> dest) {
+  for (std::uint32_t done = 0; done < dest.size();) {
+    const auto count =
+        std::min<std::uint32_t>(kMaxBlockRead, static_cast<std::uint32_t>(dest.size()) - done);
+    const std::uint32_t at = address + done;
+    if (xu.ReadBlock(static_cast<std::uint16_t>(at), count, dest.subspan(done, count)) != 0) {
+      return at;
+    }
+    done += count;
+  }
+  return std::nullopt;
+}
+
+// What the update sent to each address: the image, except the piece at 0xFF00
+// in the extended layout, which carries the camera's own bytes.
+class SentContent {
+ public:
+  SentContent(const ImageBytes& image, const CameraString& string, std::uint32_t string_count)
+      : image_(image), string_(string), string_count_(string_count) {}
+
+  std::uint8_t At(std::uint32_t address) const {
+    const std::uint32_t a = address & 0xFFFFu;
+    if (a >= camera_data::kStringAddress && a - camera_data::kStringAddress < string_count_) {
+      return string_[a - camera_data::kStringAddress];
+    }
+    return image_[a];
+  }
+
+  // The first address in [begin, begin + bytes.size()) whose flash byte
+  // differs from what was sent.
+  std::optional<std::uint32_t> FirstMismatch(std::uint32_t begin,
+                                             std::span<const std::uint8_t> bytes) const {
+    const auto size = static_cast<std::uint32_t>(bytes.size());
+    const bool plain =
+        begin + size <= kImageSize && (begin + size <= camera_data::kStringAddress ||
+                                       begin >= camera_data::kStringAddress + string_count_);
+    // Most ranges hold image bytes only: one comparison settles them.
+    if (plain && std::memcmp(bytes.data(), image_.data() + begin, size) == 0) return std::nullopt;
+    for (std::uint32_t i = 0; i < size; ++i) {
+      if (bytes[i] != At(begin + i)) return begin + i;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  const ImageBytes& image_;
+  const CameraString& string_;
+  std::uint32_t string_count_;
+};
+
+// The 0xF000-0xFFFF read-back, with which chunks arrived.
+struct ReadBack {
+  std::array<std::uint8_t, kReadBackSize> bytes{};
+  std::array<bool, kReadBackChunks> chunk_ok{};
+};
+
+// Reads 0xF000-0xFFFF with the request pair of the extended block read,
+// whatever the layout. A failing SET shows its error box; the outcome is kept
+// for verification.
+void ReadBackLastArea(XuChannel& xu, ReadBack& read_back) {
+  std::array<std::uint8_t, kBlockReplySize> reply{};
+  for (std::uint32_t chunk = 0; chunk < kReadBackChunks; ++chunk) {
+    const std::uint32_t offset = chunk * kMaxBlockRead;
+    const std::uint32_t address = kReadBackAddress + offset;
+    const std::uint32_t count = std::min(kMaxBlockRead, kReadBackSize - offset);
+    std::array<std::uint8_t, 5> where{0x01, Lo(address), Hi(address), 0x00, 0x00};
+    const HResult set = xu.XuSet(xu::kBlockAddress, where);
+    const HResult get = xu.XuGet(xu::kBlockReply, reply);
+    read_back.chunk_ok[chunk] = set == kSOk && get == kSOk;
+    if (read_back.chunk_ok[chunk]) {
+      std::copy_n(reply.begin() + 4, count, read_back.bytes.begin() + offset);
+    }
+  }
+}
+
+// Compares every programmed byte in [0, end) with what was sent. Returns the
+// first address that differs or could not be read.
+std::optional<std::uint32_t> VerifyExtended(XuChannel& xu, const SentContent& sent,
+                                            std::uint32_t end, const ReadBack& read_back) {
+  std::array<std::uint8_t, kMaxBlockRead> chunk{};
+  const std::uint32_t direct_end = std::min(end, kReadBackAddress);
+  for (std::uint32_t address = 0; address < direct_end;) {
+    const std::uint32_t count = std::min(kMaxBlockRead, direct_end - address);
+    const std::span<std::uint8_t> bytes(chunk.data(), count);
+    if (xu.ReadBlock(static_cast<std::uint16_t>(address), count, bytes) != 0) return address;
+    if (auto bad = sent.FirstMismatch(address, bytes)) return bad;
+    address += count;
+  }
+  // The last area was read back already.
+  for (std::uint32_t address = kReadBackAddress; address < end; ++address) {
+    const std::uint32_t offset = address - kReadBackAddress;
+    if (!read_back.chunk_ok[offset / kMaxBlockRead]) return address;
+    if (read_back.bytes[offset] != sent.At(address)) return address;
+  }
+  return std::nullopt;
+}
+
+// The basic layout's flash reads: set the address, read 16 bytes.
+std::optional<std::uint32_t> VerifyBasic(XuChannel& xu, const SentContent& sent,
+                                         std::uint32_t end) {
+  std::array<std::uint8_t, kLoadBytes> chunk{};
+  for (std::uint32_t address = 0; address < end;) {
+    const std::uint32_t count = std::min(kLoadBytes, end - address);
+    std::array<std::uint8_t, 2> where{Lo(address), Hi(address)};
+    if (xu.XuSet(xu::kSetFlashAddress, where) != kSOk) return address;
+    const std::span<std::uint8_t> bytes(chunk.data(), count);
+    if (xu.XuGet(xu::kReadFlashData, bytes) != kSOk) return address;
+    if (auto bad = sent.FirstMismatch(address, bytes)) return bad;
+    address += count;
+  }
+  return std::nullopt;
+}
+
+// The camera's settings go into the image, and the checksum blocks are
+// balanced again over the image's own bytes (the USB string at 0xFF00 is
+// programmed in place of the image's bytes, after balancing).
+void PatchImage(FirmwareImage& image, const CameraData& data) {
+  ImageBytes& bytes = image.Bytes();
+  std::copy(data.area.begin() + (camera_data::kOwnBegin - camera_data::kAreaAddress),
+            data.area.begin() + (camera_data::kOwnEnd - camera_data::kAreaAddress),
+            bytes.begin() + camera_data::kOwnBegin);
+  image.Balance(image::kChecksumBlocks[0]);
+  image.Balance(image::kChecksumBlocks[1]);
+  bytes[image::kSerialIndexOffset] = kSerialStringIndex;
+  image.Balance(image::kChecksumBlocks[2]);
+}
+
+}  // namespace
+
+FlashGeometry FlashGeometry::FromKilobytes(std::int32_t flash_kb, std::int32_t unit_kb) {
+  FlashGeometry geometry;
+  geometry.flash_bytes = static_cast<std::uint32_t>(flash_kb) * 1024u;
+  geometry.unit_bytes =
+      static_cast<std::uint16_t>((static_cast<std::uint32_t>(unit_kb) * 1024u) % 65536u);
+  return geometry;
+}
+
+std::uint32_t FlashGeometry::UnitCount() const {
+  const std::uint32_t count = unit_bytes == 0 ? 0 : flash_bytes / unit_bytes;
+  return count > kMaxUnits ? 0 : count;
+}
+
+UpdateResult FlashUpdater::Update(FirmwareImage& image, const UpdateOptions& options,
+                                  const UpdateTarget& target) {
+  // Each update starts from the configured property set.
+  const bool has_channel = xu_.PropertyInterface() != nullptr;
+  const UnitLayout layout = ProbeUnit(xu_, true);
+  if (layout == UnitLayout::kNoAnswer) {
+    return Outcome(has_channel ? UpdateOutcome::kWrongUnit : UpdateOutcome::kNoChannel);
+  }
+  xu_.extended_xu = layout == UnitLayout::kExtended ? 1 : 0;
+  const bool extended = layout == UnitLayout::kExtended;
+
+  if (auto refused = CheckVariant(image)) return *refused;
+
+  // How much of the flash now holds data that this update sent.
+  std::uint32_t programmed_end = 0;
+  std::uint32_t string_count = 0;
+  CameraData data;
+  if (!options.download) {
+    observer_.OnPhase(UpdatePhase::kDownloadSkipped);
+  } else {
+    // The piece at 0xFF00 carries the camera's string; unknown bytes would
+    // be garbage in the flash. The read before the update may have gone to
+    // a property set the camera does not answer (an earlier probe fell
+    // back); the probe above found the one it does.
+    std::optional<CameraString> string = target.string_read;
+    if (extended && keeper_.Kept(target.device_path) == nullptr && !string) {
+      string = ReadCameraString(xu_);
+      if (!string) return Outcome(UpdateOutcome::kCameraStringUnread, camera_data::kStringAddress);
+    }
+    if (options.write_protect &&
+        xu_.WriteByte(kWriteProtectPinRegister, options.write_protect_pin) != 0) {
+      return Outcome(UpdateOutcome::kWriteProtectRefused);
+    }
+    // Loading mode: one command (basic) or erase every unit (extended).
+    if (!extended) {
+      std::array<std::uint8_t, 1> command{0x01};
+      if (xu_.XuSet(xu::kEnterLoadingMode, command) != kSOk) {
+        return Outcome(UpdateOutcome::kLoadingFailed);
+      }
+    } else {
+      // Everything is settled before the image is touched, so a failed read
+      // or a No neither patches the image nor erases anything.
+      if (auto stopped = SettleCameraData(target, string, data)) return *stopped;
+      PatchImage(image, data);
+      if (auto failed = Erase(options)) return *failed;
+    }
+    observer_.OnPhase(UpdatePhase::kProgramming);
+    if (options.program) {
+      if (auto failed = Program(image, options, data.string, programmed_end, string_count)) {
+        return *failed;
+      }
+    }
+  }
+
+  // The last area, read with the block reads whatever the layout.
+  ReadBack read_back;
+  ReadBackLastArea(xu_, read_back);
+
+  // Every byte that was programmed is read back and compared.
+  if (options.verify) {
+    observer_.OnPhase(UpdatePhase::kVerifying);
+    if (programmed_end > 0) {
+      const SentContent sent(image.Bytes(), data.string, string_count);
+      const std::optional<std::uint32_t> bad =
+          extended ? VerifyExtended(xu_, sent, programmed_end, read_back)
+                   : VerifyBasic(xu_, sent, programmed_end);
+      if (bad) return Outcome(UpdateOutcome::kVerifyFailed, *bad);
+    }
+    observer_.OnPhase(UpdatePhase::kVerified);
+  }
+  return Outcome(UpdateOutcome::kSucceeded);
+}
+
+std::optional<UpdateResult> FlashUpdater::CheckVariant(const FirmwareImage& image) {
+  UpdateResult result;
+  if (xu_.WriteByte(kCullingRegister, kCullingProbeValue) != 0 ||
+      xu_.ReadByte(kCullingRegister, result.culling) != 0 ||
+      xu_.ReadByte(kChipIdRegister, result.chip_id) != 0) {
+    return Outcome(UpdateOutcome::kVariantUnreadable);
+  }
+  result.isp_code = image.IspCode();
+  const bool culling = result.culling == kCullingProbeValue;
+  const bool matches = result.chip_id == kCullingFamilyChipId
+                           ? result.isp_code == (culling ? kIspCodeCulling : kIspCodeNoCulling)
+                           : result.isp_code == kIspCodeOther;
+  if (matches) return std::nullopt;
+  result.outcome = UpdateOutcome::kVariantMismatch;
+  return result;
+}
+
+std::optional<UpdateResult> FlashUpdater::SettleCameraData(
+    const UpdateTarget& target, const std::optional<CameraString>& string, CameraData& data) {
+  if (const CameraData* kept = keeper_.Kept(target.device_path)) {
+    data = *kept;
+    observer_.OnLog("UVC: camera data as first read in this run");
+  } else {
+    data.string = *string;
+    if (const auto bad = ReadFlashBlocks(xu_, camera_data::kAreaAddress, data.area)) {
+      return Outcome(UpdateOutcome::kCameraAreaUnread, *bad);
+    }
+    if (RestoreErasedPieces(target, data) == Settled::kDeclined) {
+      return Outcome(UpdateOutcome::kDeclined);
+    }
+    keeper_.Keep(target.device_path, data);
+  }
+  if (!keeper_.BackedUp(target.device_path) && BackUp(target, data) == Settled::kDeclined) {
+    return Outcome(UpdateOutcome::kDeclined);
+  }
+  return std::nullopt;
+}
+
+FlashUpdater::Settled FlashUpdater::RestoreErasedPieces(const UpdateTarget& target,
+                                                        CameraData& data) {
+  std::vector<camera_data::FlashRange> erased;
+  for (const auto& piece : camera_data::kPieces) {
+    if (AllErased(data.Piece(piece))) erased.push_back(piece);
+  }
+  if (erased.empty()) return Settled::kReady;
+
+  const auto found = keeper_.Backups().Newest(
+      target.vendor_id, target.product_id,
+      [&](const std::string& why) { observer_.OnLog("UVC: backup ignored: " + why); });
+  if (!found) {
+    return observer_.Ask(UpdateQuestion::kGoOnWithLostCameraData, RangesText(erased))
+               ? Settled::kReady
+               : Settled::kDeclined;
+  }
+  // A piece the backup holds as erased too was erased before: nothing to do.
+  CameraDataRestored restored{found->path, {}};
+  for (const auto& piece : erased) {
+    const auto saved = found->backup.data.Piece(piece);
+    if (AllErased(saved)) continue;
+    std::copy(saved.begin(), saved.end(), data.Piece(piece).begin());
+    restored.ranges.push_back(piece);
+  }
+  if (!restored.ranges.empty()) {
+    observer_.OnLog("UVC: camera data at " + RangesText(restored.ranges) +
+                    " restored from the backup " + found->path);
+    observer_.OnCameraDataRestored(restored);
+  }
+  return Settled::kReady;
+}
+
+FlashUpdater::Settled FlashUpdater::BackUp(const UpdateTarget& target, const CameraData& data) {
+  CameraDataBackup backup;
+  backup.vendor_id = target.vendor_id;
+  backup.product_id = target.product_id;
+  backup.firmware_version = target.firmware_version;
+  backup.data = data;
+  const CameraDataBackups::Written written = keeper_.Backups().Write(std::move(backup));
+  if (written.ok) {
+    keeper_.MarkBackedUp(target.device_path);
+    observer_.OnLog("UVC: camera data backed up to " + written.path);
+    return Settled::kReady;
+  }
+  observer_.OnLog("UVC: camera data not backed up: " + written.error);
+  return observer_.Ask(UpdateQuestion::kGoOnWithoutBackup, written.error) ? Settled::kReady
+                                                                          : Settled::kDeclined;
+}
+
+std::optional<UpdateResult> FlashUpdater::Erase(const UpdateOptions& options) {
+  const std::uint32_t unit_count = options.geometry.UnitCount();
+  // Any refused erase stops here: programming over an unerased unit would
+  // corrupt it.
+  if (unit_count == 0) return Outcome(UpdateOutcome::kLoadingFailed);
+  for (std::uint32_t k = 0; k < unit_count; ++k) {
+    const std::uint32_t unit = (k * options.geometry.unit_bytes) % 65536u;
+    std::array<std::uint8_t, kEraseCommandSize> command{0x02, Lo(unit), Hi(unit), 0x00};
+    if (xu_.XuSet(xu::kEraseUnit, command) != kSOk) {
+      return Outcome(UpdateOutcome::kLoadingFailed, unit);
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<UpdateResult> FlashUpdater::Program(const FirmwareImage& image,
+                                                  const UpdateOptions& options,
+                                                  const CameraString& string,
+                                                  std::uint32_t& programmed_end,
+                                                  std::uint32_t& string_count) {
+  const bool extended = xu_.extended_xu != 0;
+  const ImageBytes& bytes = image.Bytes();
+  // The image holds 64 KB; never send more than it has.
+  const std::uint32_t total =
+      std::min<std::uint32_t>(options.image_bytes, static_cast<std::uint32_t>(kImageSize));
+  auto remaining = static_cast<std::int32_t>(total);
+  const std::int32_t piece_limit = extended ? kPieceBytes : kLoadBytes;
+  std::array<std::uint8_t, kPieceCommandSize> command{};
+  for (std::uint32_t offset = 0;;) {
+    const std::int32_t n = std::min(remaining, piece_limit);
+    remaining -= n;
+    const auto count = static_cast<std::uint32_t>(std::max(n, 0));
+    HResult result = kSOk;
+    if (!extended) {
+      // Always the full 16-byte payload.
+      std::span<std::uint8_t> load(command.data(), kLoadBytes);
+      const std::uint32_t available =
+          std::min<std::uint32_t>(kLoadBytes, static_cast<std::uint32_t>(kImageSize) - offset);
+      std::memset(load.data(), 0, kLoadBytes);
+      std::memcpy(load.data(), bytes.data() + offset, available);
+      result = xu_.XuSet(xu::kLoadData, load);
+    } else {
+      command.fill(0);
+      command[0] = 0x01;
+      command[1] = Lo(count);
+      command[2] = Lo(offset);
+      command[3] = Hi(offset);
+      if (offset == camera_data::kStringAddress) {
+        std::copy_n(string.begin(), count, command.begin() + 4);
+        string_count = count;
+      } else {
+        std::copy_n(bytes.begin() + offset, count, command.begin() + 4);
+      }
+      result = xu_.XuSet(xu::kProgramPiece, command);
+    }
+    if (result != kSOk) return Outcome(UpdateOutcome::kProgramFailed, offset);
+    programmed_end = offset + count;
+    observer_.OnPieceWritten({offset, total - static_cast<std::uint32_t>(remaining), total});
+    offset += extended ? kPieceBytes : count;
+    if (remaining <= 0) break;
+  }
+  return std::nullopt;
+}
+
+bool FlashUpdater::Restart(const UpdateOptions& options) {
+  const bool sent = xu_.WriteByte(kRestartRegister, 1) == 0;
+  sleeper_.Sleep(kRestartWaitMs);
+  if (!options.verify) {
+    xu_.WriteByte(kRestartRegister, 1);
+    sleeper_.Sleep(kRestartWaitMs);
+  }
+  if (options.write_protect && options.write_protect_reset) {
+    xu_.WriteByte(kWriteProtectResetRegister, 0);
+    sleeper_.Sleep(kRestartWaitMs);
+  }
+  return sent;
+}
+
+}  // namespace veltrane

@@ -1,0 +1,35 @@
+#include "update/version_read.h"
+
+#include <array>
+
+#include "update/firmware_image.h"
+
+namespace veltrane {
+namespace {
+
+constexpr std::uint16_t kReleaseAddress = 0xFFEC;
+
+}  // namespace
+
+UnitLayout ProbeUnit(XuChannel& xu, bool restart) {
+  ProbeReply reply{};
+  if (!xu.ProbeXu(restart, reply)) return UnitLayout::kNoAnswer;
+  return XuChannel::ReplyIsExtended(reply) ? UnitLayout::kExtended : UnitLayout::kBasic;
+}
+
+std::string RunningFirmware::Text() const {
+  return FormatVersionText(version, release_low, release_high);
+}
+
+RunningFirmware ReadRunningFirmware(XuChannel& xu) {
+  RunningFirmware running;
+  std::uint32_t version = 0;
+  if (xu.ReadVersion(version) == 0) running.version = version;
+  std::array<std::uint8_t, 2> release{};
+  xu.ReadBlock(kReleaseAddress, static_cast<std::uint32_t>(release.size()), release);
+  running.release_low = release[0];
+  running.release_high = release[1];
+  return running;
+}
+
+}  // namespace veltrane
