@@ -30,7 +30,7 @@
 
 #include "camera/sim/sim_camera.h"
 #include "camera/xu_channel.h"
-#include "support/memory_backups.h"
+#include "support/engine_rig.h"
 #include "support/quiet_rig.h"
 #include "support/recording_view.h"
 #include "update/camera_data.h"
@@ -57,37 +57,7 @@ constexpr std::uint32_t kIdLoadData = 22;
 constexpr std::uint32_t kIdProgram = 24;
 constexpr std::uint32_t kIdErase = 29;
 
-constexpr char kDevicePath[] = "usb#vid_3f2a&pid_0a51#sweep";
-
 enum class Fault { kFail, kUnplug, kDrop };
-
-// What the engine told: whether it claimed a verified flash, whether it
-// asked anything (which a sweep with writable backups never should), and
-// whether it had to restore the camera's data from a backup (which a second
-// attempt with this run's copy never needs).
-class SweepObserver : public UpdateObserver {
- public:
-  void OnPhase(UpdatePhase phase) override {
-    if (phase == UpdatePhase::kVerified) verified = true;
-  }
-  void OnCameraDataRestored(const CameraDataRestored&) override { restored = true; }
-  bool Ask(UpdateQuestion, const std::string&) override {
-    ++questions;
-    return false;
-  }
-
-  bool verified = false;
-  bool restored = false;
-  int questions = 0;
-};
-
-// Counts the channel's boxes without keeping their texts.
-class CountingReporter : public ErrorReporter {
- public:
-  void ShowErrorBox(const std::string&) override { ++boxes; }
-  void ShowAppBox(const std::string&) override { ++boxes; }
-  int boxes = 0;
-};
 
 // The simulated camera with a hook that runs just before each transfer.
 class HookedCamera : public SimCamera {
@@ -100,41 +70,13 @@ class HookedCamera : public SimCamera {
   std::function<void(std::uint32_t)> before_transfer;
 };
 
-// The update engine over a copy of `prototype`, which has never been touched
-// (cheaper than building the camera's flash afresh for each of thousands of
-// runs), as the Upgrade command drives it: the 0xFF00 read, the update, and
-// the restart once it succeeded.
-struct SweepRig {
+// The engine over a copy of `prototype`, which has never been touched:
+// cheaper than building the camera's flash afresh for each of thousands of
+// runs.
+struct SweepRig : EngineRig<HookedCamera> {
   explicit SweepRig(const HookedCamera& prototype)
-      : camera(std::make_shared<HookedCamera>(prototype)) {
-    xu.ConfigureXu(kDefaultXuGuidText);
-    xu.SetPropertyInterface(camera);
-  }
-
-  UpdateResult Attempt() {
-    observer = SweepObserver();
-    UpdateTarget target;
-    target.device_path = kDevicePath;
-    target.vendor_id = camera->Knobs().vendor_id;
-    target.product_id = camera->Knobs().product_id;
-    target.string_read = ReadCameraString(xu);
-    FlashUpdater updater(xu, keeper, sleeper, observer);
-    const UpdateResult result = updater.Update(image, options, target);
-    if (result.Succeeded()) updater.Restart(options);
-    return result;
-  }
-
+      : EngineRig(std::make_shared<HookedCamera>(prototype)) {}
   static SimKnobs Knobs(bool extended) { return QuietKnobs(extended); }
-
-  std::shared_ptr<HookedCamera> camera;
-  CountingReporter reporter;
-  XuChannel xu{reporter};
-  MemoryBackups backups;
-  CameraDataKeeper keeper{backups};
-  FirmwareImage image;
-  UpdateOptions options;
-  NoWait sleeper;
-  SweepObserver observer;
 };
 
 // Extended: the image with the camera's own 0xB010-0xB0FF, rebalanced
@@ -256,7 +198,7 @@ Findings Judge(SweepRig& rig, const UpdateResult& result, const Reference& ref, 
   if (rig.observer.questions != 0) {
     out.problems.push_back(where + "the second attempt asked a question");
   }
-  if (rig.observer.restored) {
+  if (rig.observer.restorations != 0) {
     out.problems.push_back(where + "the second attempt needed the backup, not this run's copy");
   }
   return out;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <vector>
 
@@ -104,6 +106,12 @@ class Traffic {
   std::size_t next_;
 };
 
+// The program piece for `address`.
+bool ProgramAt(const TransferRecord& r, std::uint32_t address) {
+  return r.is_set && r.id == kIdProgram && r.length == 64 && r.data[2] == Traffic::Lo(address) &&
+         r.data[3] == Traffic::Hi(address);
+}
+
 class FlashUpdateTest : public ::testing::Test {
  protected:
   void Start(bool extended, const std::function<void(SimKnobs&)>& tweak = {}) {
@@ -127,10 +135,6 @@ class FlashUpdateTest : public ::testing::Test {
       if (pick(log[i])) return log[i].number;
     }
     return 0;
-  }
-  static bool ProgramAt(const TransferRecord& r, std::uint32_t address) {
-    return r.is_set && r.id == kIdProgram && r.length == 64 && r.data[2] == Traffic::Lo(address) &&
-           r.data[3] == Traffic::Hi(address);
   }
   bool Logged(const std::string& line) const {
     const auto& log = rig->view.log;
@@ -523,6 +527,150 @@ TEST_F(FlashUpdateTest, NoCameraIsReportedTwice) {
   EXPECT_EQ(rig->view.boxes.back().text, "Can not find device");
   EXPECT_EQ(rig->view.log.back(), "Can not find device");
   ExpectFailedAndRetryable();
+}
+
+// The camera's own data through failed attempts. A press of Upgrade after a
+// failure, in the same run, must leave exactly what a clean update leaves.
+struct RetryCase {
+  const char* name;
+  std::function<bool(const TransferRecord&)> fault;
+};
+
+class RetryTest : public FlashUpdateTest, public ::testing::WithParamInterface<RetryCase> {};
+
+TEST_P(RetryTest, SecondPressAfterAFailureLeavesTheCleanResult) {
+  const std::uint32_t number = FindTransfer(true, GetParam().fault);
+  ASSERT_NE(number, 0u);
+  Start(true, [&](SimKnobs& k) { k.fail_at = number; });
+  rig->dialog.OnUpgrade();
+  ASSERT_FALSE(rig->dialog.LastUpdateSucceeded());
+  ASSERT_TRUE(rig->view.Enabled(ctl::kUpgradeButton));
+
+  rig->dialog.OnUpgrade();
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+  EXPECT_EQ(rig->camera->Flash(), ExpectedExtendedFlash(before));
+  // This run's first read, not a backup, gave the camera's data back.
+  EXPECT_TRUE(std::none_of(rig->view.boxes.begin(), rig->view.boxes.end(),
+                           [](const RecordedBox& b) { return b.kind == BoxKind::kQuestion; }));
+  EXPECT_TRUE(
+      std::none_of(rig->view.events.begin(), rig->view.events.end(),
+                   [](const std::string& e) { return e.rfind("text 1010 Restored", 0) == 0; }));
+}
+
+bool EraseAt(const TransferRecord& r, std::uint32_t address) {
+  return r.is_set && r.id == kIdErase && r.data[1] == Traffic::Lo(address) &&
+         r.data[2] == Traffic::Hi(address);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FlashUpdate, RetryTest,
+    ::testing::Values(
+        RetryCase{"FirstErase", [](const TransferRecord& r) { return EraseAt(r, 0x0000); }},
+        RetryCase{"MiddleErase", [](const TransferRecord& r) { return EraseAt(r, 0x8000); }},
+        RetryCase{"MiddleOfProgramming",
+                  [](const TransferRecord& r) { return ProgramAt(r, 0x4000); }},
+        RetryCase{"PieceAt0xB000", [](const TransferRecord& r) { return ProgramAt(r, 0xB000); }}),
+    CaseName<RetryCase>);
+
+// A later run finds what an attempt that failed after erasing left behind.
+class LaterRunTest : public FlashUpdateTest {
+ protected:
+  // A run whose update fails at the piece for 0x2000, after every unit was
+  // erased; its flash, and the flash before it.
+  void FailFirstRun() {
+    const std::uint32_t number =
+        FindTransfer(true, [](const TransferRecord& r) { return ProgramAt(r, 0x2000); });
+    Start(true, [&](SimKnobs& k) { k.fail_at = number; });
+    rig->dialog.OnUpgrade();
+    ASSERT_FALSE(rig->dialog.LastUpdateSucceeded());
+    original = before;
+    failed = rig->camera->Flash();
+  }
+  // The next run, on the same camera, with backups in `backup_dir`.
+  void StartLaterRun(const std::filesystem::path& backup_dir) {
+    RigSetup setup;
+    setup.knobs = Knobs(true);
+    setup.backup_dir = backup_dir;
+    first = std::move(rig);
+    rig = std::make_unique<DialogRig>(setup);
+    rig->camera->Flash() = failed;
+    rig->camera->Boot();
+    // The erased version word reads as newer than the image: go on.
+    rig->view.answers.push_back(BoxAnswer::kYes);
+    rig->dialog.Initialise(true);
+    start = rig->camera->Log().size();
+  }
+
+  std::filesystem::path first_backup_dir() const { return first->backup_dir.Path(); }
+
+  std::unique_ptr<DialogRig> first;
+  SimFlash original{};
+  SimFlash failed{};
+};
+
+TEST_F(LaterRunTest, RestoresTheErasedCameraDataFromTheBackup) {
+  FailFirstRun();
+  StartLaterRun(rig->backup_dir.Path());
+  rig->dialog.OnUpgrade();
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+  EXPECT_EQ(rig->camera->Flash(), ExpectedExtendedFlash(original));
+  const std::string backup =
+      PathText(first_backup_dir() / "camera-data-3f2a-0a51-19000100-000000.txt");
+  EXPECT_TRUE(HasEvent(rig->view,
+                       "text 1010 Restored the camera's own settings from the backup " + backup));
+  EXPECT_TRUE(Logged("UVC: camera data at 0xB010-0xB0FF, 0xFF00-0xFF1F restored from the backup " +
+                     backup));
+}
+
+TEST_F(LaterRunTest, WithoutAUsableBackupAsksAndNoWritesNothing) {
+  FailFirstRun();
+  // Only a damaged backup: ignored, with a line that says why.
+  TempDir other(true);
+  std::ofstream(other.Path() / "camera-data-3f2a-0a51-20261208-093259.txt") << "damaged";
+  StartLaterRun(other.Path());
+  rig->dialog.OnUpgrade();
+
+  EXPECT_FALSE(rig->dialog.LastUpdateSucceeded());
+  ASSERT_FALSE(rig->view.boxes.empty());
+  EXPECT_EQ(rig->view.boxes.back().kind, BoxKind::kQuestion);
+  EXPECT_NE(rig->view.boxes.back().text.find("(flash 0xB010-0xB0FF, 0xFF00-0xFF1F) read as erased"),
+            std::string::npos)
+      << rig->view.boxes.back().text;
+  EXPECT_EQ(Count(kIdErase), 0u);
+  EXPECT_EQ(rig->camera->Flash(), failed);
+  EXPECT_TRUE(Logged("UVC: update stopped before anything was erased."));
+  EXPECT_TRUE(std::any_of(rig->view.log.begin(), rig->view.log.end(), [](const std::string& l) {
+    return l.rfind("UVC: backup ignored: ", 0) == 0 && l.find("not a camera data backup") != l.npos;
+  }));
+}
+
+TEST_F(FlashUpdateTest, UnwritableBackupAsksFirstAndNoErasesNothing) {
+  // A file where the backup directory should be.
+  TempDir dir(true);
+  const std::filesystem::path blocked = dir.Path() / "blocked";
+  std::ofstream(blocked) << "a file";
+  RigSetup setup;
+  setup.knobs = Knobs(true);
+  setup.backup_dir = blocked;
+  rig = std::make_unique<DialogRig>(setup);
+  rig->dialog.Initialise(true);
+  start = rig->camera->Log().size();
+  before = rig->camera->Flash();
+
+  rig->dialog.OnUpgrade();
+  ASSERT_FALSE(rig->view.boxes.empty());
+  EXPECT_EQ(rig->view.boxes.back().kind, BoxKind::kQuestion);
+  EXPECT_EQ(
+      rig->view.boxes.back().text.rfind("The camera's own settings could not be backed up", 0), 0u);
+  EXPECT_EQ(Count(kIdErase), 0u);
+  EXPECT_EQ(rig->camera->Flash(), before);
+  ExpectFailedAndRetryable();
+
+  // Yes goes on without a backup.
+  rig->view.answers.push_back(BoxAnswer::kYes);
+  rig->dialog.OnUpgrade();
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+  EXPECT_EQ(rig->camera->Flash(), ExpectedExtendedFlash(before));
 }
 
 }  // namespace

@@ -84,10 +84,11 @@ class TerminalProgram : public ::testing::Test {
     Launched run;
     run.dir = root_ / ("run" + std::to_string(++runs_));
     fs::create_directories(run.dir);
-    const std::string command = "cd " + Quote(run.dir.string()) +
-                                " && VELTRANE_LOCK_DIR=" + Quote(run.dir.string()) + " " +
-                                Quote(exe_.string()) + " " + args + " </dev/null 2>" +
-                                Quote((run.dir / "stderr.txt").string());
+    // Backups of the camera's data go into the run's directory, not the home.
+    const std::string command =
+        "cd " + Quote(run.dir.string()) + " && VELTRANE_LOCK_DIR=" + Quote(run.dir.string()) +
+        " XDG_STATE_HOME=" + Quote((run.dir / "state").string()) + " " + Quote(exe_.string()) +
+        " " + args + " </dev/null 2>" + Quote((run.dir / "stderr.txt").string());
     run.pipe = popen(command.c_str(), "r");
     return run;
   }
@@ -217,12 +218,13 @@ TEST_F(TerminalProgram, HelpListsEveryOptionAndKnob) {
   const RunResult result = Run("--help");
   EXPECT_EQ(result.status, 0);
   for (const char* word :
-       {"--simulate",   "--yes",       "--no",      "--verbose",        "--trace",
-        "--config",     "--help",      "--version", "--upgrade",        "--no-download",
-        "--no-program", "--no-verify", "--dump",    "--dump-dir",       "--write-protect-reset",
-        "layout=",      "set=",        "version=",  "release=",         "chip=",
-        "culling=",     "vid=",        "pid=",      "device=",          "fail=",
-        "unplug=",      "drop=",       "flash=",    "VELTRANE_LOCK_DIR"}) {
+       {"--simulate",    "--yes",       "--no",      "--verbose",         "--trace",
+        "--config",      "--help",      "--version", "--upgrade",         "--no-download",
+        "--no-program",  "--no-verify", "--dump",    "--dump-dir",        "--write-protect-reset",
+        "layout=",       "set=",        "version=",  "release=",          "chip=",
+        "culling=",      "vid=",        "pid=",      "device=",           "fail=",
+        "unplug=",       "drop=",       "flash=",    "VELTRANE_LOCK_DIR", "--backup-dir",
+        "XDG_STATE_HOME"}) {
     EXPECT_TRUE(result.Has(word)) << word;
   }
   EXPECT_EQ(Run("--version").status, 0);
@@ -338,6 +340,42 @@ TEST_F(TerminalProgram, FlashFilePersistsTheUpgradeAcrossRuns) {
   EXPECT_EQ(refused.status, 2);
   EXPECT_NE(refused.err.find("short.bin"), std::string::npos);
   EXPECT_EQ(ReadFile(short_file), "not a flash");
+}
+
+TEST_F(TerminalProgram, CameraDataSurvivesAFailedUpdateAcrossRuns) {
+  const fs::path flash = root_ / "flash.bin";
+  const fs::path backups = root_ / "backups";
+  const std::string knobs = "--simulate=flash=" + Quote(flash.string());
+  const std::string backup_dir = " --backup-dir " + Quote(backups.string());
+  ASSERT_EQ(Run(knobs).status, 0);
+  const std::string original = ReadFile(flash);
+  ASSERT_EQ(original.size(), 65536u);
+
+  // Fails at the piece for 0x2000, after every unit was erased.
+  const RunResult failed = Run(knobs + ",fail=423 --upgrade --yes" + backup_dir);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_TRUE(failed.Has("Fail to Download code!"));
+  EXPECT_EQ(ReadFile(flash).substr(0xFF00, 32), std::string(32, '\xFF'));
+
+  const RunResult next = Run(knobs + " --upgrade --yes" + backup_dir);
+  EXPECT_EQ(next.status, 0) << next.out << next.err;
+  EXPECT_TRUE(next.Has("Restored the camera's own settings from the backup " + backups.string() +
+                       "/camera-data-3f2a-0a51-"))
+      << next.out;
+  const std::string now = ReadFile(flash);
+  EXPECT_EQ(now.substr(0xB010, 0xF0), original.substr(0xB010, 0xF0));
+  EXPECT_EQ(now.substr(0xFF00, 32), original.substr(0xFF00, 32));
+
+  // A backup directory that can not be made: asked, and No erases nothing.
+  const fs::path blocked = root_ / "blocked";
+  std::ofstream(blocked) << "a file";
+  const fs::path fresh = root_ / "fresh.bin";
+  const RunResult refused =
+      Run("--simulate=flash=" + Quote(fresh.string()) + " --upgrade --no --backup-dir " +
+          Quote((blocked / "dir").string()));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(refused.Has("[] The camera's own settings could not be backed up")) << refused.out;
+  EXPECT_EQ(ReadFile(fresh), original);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // test of the dialog's logic needs, built fresh per test.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -37,12 +38,16 @@ struct RigSetup {
   std::vector<SimDevice> before;
   std::vector<SimDevice> after;
   bool camera_listed = true;
+  // Backups of the camera's own data go here instead of the rig's own
+  // directory (two rigs are two runs on one machine).
+  std::filesystem::path backup_dir;
 };
 
 class DialogRig {
  public:
   explicit DialogRig(const RigSetup& setup = {})
-      : camera(setup.camera ? setup.camera : std::make_shared<SimCamera>(setup.knobs)),
+      : backups(setup.backup_dir.empty() ? backup_dir.Path() : setup.backup_dir, clock),
+        camera(setup.camera ? setup.camera : std::make_shared<SimCamera>(setup.knobs)),
         session(state.xu, Devices(setup, camera)),
         dialog(state, view, session, sleeper, clock) {
     dialog.SetDumpDirectory("./");
@@ -62,7 +67,7 @@ class DialogRig {
   FixedClock clock;
   // Backups of the camera's own data, in a directory of this rig's own.
   TempDir backup_dir;
-  BackupDirectory backups{backup_dir.Path(), clock};
+  BackupDirectory backups;
   AppState state{reporter, kRigTitle, backups};
   std::shared_ptr<SimCamera> camera;
   SimCaptureSession session;

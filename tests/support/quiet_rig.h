@@ -14,6 +14,7 @@
 #include "app/view_error_reporter.h"
 #include "camera/sim/sim_camera.h"
 #include "camera/sim/sim_capture_session.h"
+#include "support/engine_rig.h"
 #include "support/memory_backups.h"
 #include "support/recording_view.h"
 
@@ -44,11 +45,6 @@ class QuietView : public DialogView {
 
   int combo = 0;
   int boxes = 0;
-};
-
-class NoWait : public Sleeper {
- public:
-  void Sleep(std::uint32_t) override {}
 };
 
 // The default camera in the given layout, without a transfer log.

@@ -173,6 +173,8 @@ start_xvfb || exit 1
 prepare_prefix || exit 1
 say "prefix ready after $(($(date +%s) - started)) s on display $DISPLAY"
 unregister_camera
+# Camera-data backups of earlier runs of this test.
+find "$WINEPREFIX/drive_c/users" -type d -path '*/AppData/Local/Veltrane' -prune -exec rm -rf {} + 2>/dev/null
 
 if [ -n "$unit_tests" ]; then
   window_tests='ResourceTest.*:Win32DialogViewTest.*:MainDialogTest.*'
@@ -290,6 +292,57 @@ sys.exit(0 if lines[:-1] == expected else 1)
 PY
 }
 check "upgrade: dump in C:\\ lists the new flash" dump_matches
+
+# The camera's own data was backed up before the flash was erased.
+backups=$(find "$WINEPREFIX/drive_c/users" -type d -path '*/AppData/Local/Veltrane/Backups' | head -n 1)
+backup_count() { find "$backups" -maxdepth 1 -name 'camera-data-*.txt' 2>/dev/null | wc -l; }
+check "upgrade: camera data backed up in %LOCALAPPDATA%\\Veltrane\\Backups" test "$(backup_count)" -eq 1
+
+# --- An update that fails after erasing every unit (at the piece for 0x2000,
+# the 417th transfer of the graph the update binds), in a fresh camera.
+camera_files "extended=1" "fail=417"
+start_app
+drive wait-dialog 90
+cp "$camera_dir/flash.bin" "$work/flash-before-failure.bin"
+drive click 1011
+drive box "Error!" ok 120
+drive box VeltraneUpgrade ok 60
+check "failed update: the refused piece is shown" has "box text=Fail to Download code!"
+drive wait-text 1010 "Upgrade failed. The new firmware was not activated." 30
+check "failed update: the status line says so" test $? -eq 0
+stop_app
+cp "$camera_dir/flash.bin" "$work/flash-failed.bin"
+string_erased() {
+  python3 -c 'import sys; sys.exit(0 if open(sys.argv[1], "rb").read()[0xFF00:0xFF20] == b"\xff" * 32 else 1)' "$1"
+}
+check "failed update: the camera's string is erased" string_erased "$work/flash-failed.bin"
+
+# --- The next run without any backup: the question, and No writes nothing.
+printf '%s\n' "extended=1" >"$camera_dir/knobs.txt"
+mv "$backups" "$backups.aside"
+start_app
+# The erased version word reads as newer than the image: go on.
+drive box "" yes 90
+drive wait-dialog 30
+drive click 1011
+drive box "" no 120
+check "lost data: the question names the erased settings" has_part "read as erased"
+drive wait-text 1010 "Upgrade failed. The new firmware was not activated." 30
+stop_app
+check "lost data: No leaves the flash as it was" cmp -s "$camera_dir/flash.bin" "$work/flash-failed.bin"
+
+# --- The next run with the backups: the camera's data is restored.
+rm -rf "$backups"
+mv "$backups.aside" "$backups"
+start_app
+drive box "" yes 90
+drive wait-dialog 30
+drive click 1011
+drive wait-text 1010 "Firmware upgrading successfully done!" 180
+check "restored: the update succeeds" test $? -eq 0
+stop_app
+expected_flash "$work/flash-before-failure.bin" "$work/flash-restored-expected.bin"
+check "restored: the flash holds the camera's own data" cmp -s "$camera_dir/flash.bin" "$work/flash-restored-expected.bin"
 
 # --- A camera with the image's own version: the question, No disables Upgrade.
 camera_files "extended=1" "version=image"

@@ -56,6 +56,9 @@ SimKnobs ParseKnobs(const std::string& text) {
       knobs.release_high = static_cast<std::uint8_t>(number);
     } else if (key == "extended") {
       knobs.extended = number != 0;
+    } else if (key == "fail") {
+      // Counted per filter: each graph binds a filter of its own.
+      knobs.fail_at = static_cast<std::uint32_t>(number);
     }
   }
   return knobs;
