@@ -1,5 +1,6 @@
 // CPU time of a full update against the simulator (zero transfer latency),
-// split into the program's own share and the simulator's, and of writing a
+// split into the program's own share and the simulator's (the camera-data
+// backup kept in memory), of writing the backup file alone, and of writing a
 // 65,536-line flash dump.
 #include <benchmark/benchmark.h>
 
@@ -17,6 +18,8 @@
 #include "camera/sim/sim_capture_session.h"
 #include "camera/xu_channel.h"
 #include "support/quiet_rig.h"
+#include "support/temp_dir.h"
+#include "update/camera_data_backup.h"
 #include "update/flash_dump.h"
 
 namespace veltrane {
@@ -127,6 +130,28 @@ void BM_SimulatorReplay(benchmark::State& state) {
   state.counters["transfers"] = static_cast<double>(recorded.nodes.size());
 }
 BENCHMARK(BM_SimulatorReplay)->Arg(1)->Arg(0)->ArgName("extended")->Unit(benchmark::kMillisecond);
+
+// The backup file an extended update writes before its first erase:
+// formatted, written beside its name and renamed into place.
+void BM_BackupFile(benchmark::State& state) {
+  testing::TempDir dir;
+  testing::FixedClock clock;
+  BackupDirectory backups(dir.Path(), clock);
+  CameraDataBackup backup;
+  backup.vendor_id = 0x3F2A;
+  backup.product_id = 0x0A51;
+  for (auto _ : state) {
+    const auto written = backups.Write(backup);
+    state.PauseTiming();
+    if (!written.ok) {
+      state.SkipWithError("the backup was not written");
+      break;
+    }
+    std::filesystem::remove(written.path);
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_BackupFile)->Unit(benchmark::kMicrosecond);
 
 // DumpFlash(65536): 4096 group reads from the simulator and the file.
 void BM_DumpFlash65536(benchmark::State& state) {

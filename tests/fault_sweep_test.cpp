@@ -8,9 +8,9 @@
 // read, never from a flash that attempt erased.
 //
 // VELTRANE_SWEEP_STRIDE=n sweeps every n-th transfer only (default 1: all).
-// Where the platform can fork, one clean run forks a child at each swept
-// transfer; elsewhere (or with VELTRANE_SWEEP_NO_FORK set) each fault gets a
-// fresh run.
+// Where the platform can fork and forking is cheaper than running the update
+// up to the fault, one clean run forks a child at each swept transfer;
+// otherwise (or with VELTRANE_SWEEP_NO_FORK set) each fault gets a fresh run.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -335,19 +335,28 @@ Findings SweepByForking(const HookedCamera& prototype, const Reference& ref, boo
 #endif
 
 #if VELTRANE_SWEEP_FORKS
-// Forking costs a fixed amount per fault (a few milliseconds under the
-// sanitizers, far less otherwise); re-running costs the update up to the
-// fault. In optimised builds an update runs at a few tens of nanoseconds per
-// transfer and re-running wins; instrumented builds are some thirty times
-// slower per transfer, and there forking wins.
-bool ForkingPays(const HookedCamera& prototype, const Reference& ref) {
-  constexpr double kSlowTransferSeconds = 300e-9;
+// Forking saves each fault the update up to it (half an update on average)
+// and costs a fork and a wait instead, which instrumented builds make
+// expensive (their shadow memory is large). Both are measured here.
+bool ForkingPays(const HookedCamera& prototype) {
+  using Clock = std::chrono::steady_clock;
   SweepRig rig(prototype);
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = Clock::now();
   rig.Attempt();
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return seconds / std::max(ref.update, 1u) > kSlowTransferSeconds;
+  const auto update = Clock::now() - start;
+
+  auto fork_cost = Clock::duration::max();
+  for (int round = 0; round < 3; ++round) {
+    const auto forked = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) _exit(0);
+    if (pid < 0) return false;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    fork_cost = std::min(fork_cost, Clock::now() - forked);
+  }
+  return fork_cost < update / 2;
 }
 #endif
 
@@ -367,8 +376,7 @@ void Sweep(bool extended, Fault fault) {
   }
 
 #if VELTRANE_SWEEP_FORKS
-  const bool forking =
-      std::getenv("VELTRANE_SWEEP_NO_FORK") == nullptr && ForkingPays(prototype, ref);
+  const bool forking = std::getenv("VELTRANE_SWEEP_NO_FORK") == nullptr && ForkingPays(prototype);
   ::testing::Test::RecordProperty("mode", forking ? "fork" : "rerun");
   const Findings findings = forking ? SweepByForking(prototype, ref, extended, fault, points)
                                     : SweepByRerunning(prototype, ref, extended, fault, points);

@@ -2,6 +2,7 @@
 // engine, and turn its phases, progress and result into the dialog's texts,
 // boxes and progress values; then the dump and the restart.
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -66,12 +67,22 @@ std::string LostCameraDataQuestion(const std::string& ranges) {
          "was found.\n If you continue, they stay erased.\n\n Do you want to continue?";
 }
 
-// "%d of %d bytes" into `out`, reusing its storage: it is shown after every
-// piece, so it stays off the formatted-output path.
+// Appends the decimal digits of `value` in place.
+void AppendNumber(std::string& out, std::int32_t value) {
+  const std::size_t at = out.size();
+  out.resize(at + 11);  // "-2147483648"
+  const auto written = std::to_chars(out.data() + at, out.data() + out.size(), value);
+  out.resize(static_cast<std::size_t>(written.ptr - out.data()));
+}
+
+// "%d of %d bytes" into `out` within its own storage: it is shown after
+// every piece, so it stays off the formatted-output path and allocates only
+// the first time.
 void ProgressHint(std::string& out, std::int32_t done, std::int32_t total) {
-  out = std::to_string(done);
+  out.clear();
+  AppendNumber(out, done);
   out += " of ";
-  out += std::to_string(total);
+  AppendNumber(out, total);
   out += " bytes";
 }
 

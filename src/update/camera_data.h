@@ -10,6 +10,7 @@
 #include <string>
 
 #include "camera/xu_channel.h"
+#include "update/firmware_image.h"
 
 namespace veltrane {
 
@@ -17,11 +18,12 @@ namespace camera_data {
 // The area the update reads; of it, 0xB010-0xB0FF goes into the image.
 inline constexpr std::uint32_t kAreaAddress = 0xB000;
 inline constexpr std::uint32_t kAreaSize = 0x1000;
-inline constexpr std::uint32_t kOwnBegin = 0xB010;
-inline constexpr std::uint32_t kOwnEnd = 0xB100;
+inline constexpr std::uint32_t kOwnBegin = image::kCameraAreaBegin;
+inline constexpr std::uint32_t kOwnEnd = image::kCameraAreaEnd;
 // The camera's USB string, programmed in place of the image's bytes.
-inline constexpr std::uint32_t kStringAddress = 0xFF00;
-inline constexpr std::uint32_t kStringSize = 32;
+inline constexpr std::uint32_t kStringAddress = image::kStringAreaOffset;
+inline constexpr std::uint32_t kStringSize = image::kStringAreaSize;
+static_assert(kAreaAddress <= kOwnBegin && kOwnEnd <= kAreaAddress + kAreaSize);
 
 struct FlashRange {
   std::uint32_t begin;
@@ -29,15 +31,20 @@ struct FlashRange {
 };
 // The camera's own bytes cut at the 32-byte boundaries of the program pieces:
 // an attempt that failed part-way leaves whole pieces erased.
-inline constexpr std::array<FlashRange, 9> kPieces{{{0xB010, 0xB020},
-                                                    {0xB020, 0xB040},
-                                                    {0xB040, 0xB060},
-                                                    {0xB060, 0xB080},
-                                                    {0xB080, 0xB0A0},
-                                                    {0xB0A0, 0xB0C0},
-                                                    {0xB0C0, 0xB0E0},
-                                                    {0xB0E0, 0xB100},
-                                                    {0xFF00, 0xFF20}}};
+inline constexpr std::uint32_t kPieceBytes = 32;
+inline constexpr std::array<FlashRange, 9> kPieces = [] {
+  std::array<FlashRange, 9> pieces{};
+  std::size_t count = 0;
+  for (std::uint32_t begin = kOwnBegin; begin < kOwnEnd; ++count) {
+    const std::uint32_t boundary = (begin / kPieceBytes + 1) * kPieceBytes;
+    pieces.at(count) = {begin, boundary < kOwnEnd ? boundary : kOwnEnd};
+    begin = pieces.at(count).end;
+  }
+  pieces.at(count++) = {kStringAddress, kStringAddress + kStringSize};
+  // A count that does not fill the array is not a constant expression.
+  if (count != pieces.size()) throw "the piece count is wrong";
+  return pieces;
+}();
 }  // namespace camera_data
 
 using CameraString = std::array<std::uint8_t, camera_data::kStringSize>;

@@ -32,8 +32,12 @@ std::uint32_t Crc32(std::string_view bytes) {
 }
 
 void AppendBytesLine(std::string& out, std::uint32_t address, std::span<const std::uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
   out += StringPrintf("%04x: ", static_cast<unsigned>(address));
-  for (const std::uint8_t byte : bytes) out += StringPrintf("%02x", static_cast<unsigned>(byte));
+  for (const std::uint8_t byte : bytes) {
+    out += kDigits[byte >> 4];
+    out += kDigits[byte & 0x0F];
+  }
   out += '\n';
 }
 

@@ -29,8 +29,8 @@ constexpr std::uint32_t kReadBackAddress = 0xF000;
 constexpr std::uint32_t kReadBackSize = 0x1000;
 constexpr std::uint32_t kReadBackChunks = (kReadBackSize + kMaxBlockRead - 1) / kMaxBlockRead;
 
-constexpr std::uint32_t kPieceBytes = 32;  // extended layout
-constexpr std::uint32_t kLoadBytes = 16;   // basic layout, and a basic flash read
+constexpr std::uint32_t kPieceBytes = camera_data::kPieceBytes;  // extended layout
+constexpr std::uint32_t kLoadBytes = 16;  // basic layout, and a basic flash read
 constexpr std::size_t kPieceCommandSize = 64;
 constexpr std::size_t kEraseCommandSize = 16;
 

@@ -325,10 +325,11 @@ std::string UsageText(const std::string& title) {
        << "found, the user declined, or the update failed; 2 for a usage error.\n"
        << "\n"
        << "Environment:\n"
-       << "  XDG_STATE_HOME, HOME  where the camera-data backups go (see --backup-dir)\n"
-       << "  VELTRANE_LOCK_DIR  directory of the single-instance lock file " << title << ".lock\n"
-       << "                     (default: $XDG_RUNTIME_DIR, else /run/user/<uid>, else\n"
-       << "                     the temporary directory)\n";
+       << "  XDG_STATE_HOME, HOME   where camera-data backups go by default (see\n"
+       << "                         --backup-dir)\n"
+       << "  VELTRANE_LOCK_DIR      directory of the single-instance lock file\n"
+       << "                         " << title << ".lock (default: $XDG_RUNTIME_DIR, else\n"
+       << "                         /run/user/<uid>, else the temporary directory)\n";
   return text.str();
 }
 
