@@ -18,8 +18,6 @@
 namespace veltrane {
 namespace {
 
-constexpr std::uint32_t kImageByteCount = 65536;
-
 constexpr int kProgressProgramStart = 30;
 constexpr std::uint32_t kProgressProgramSpan = 40;
 constexpr int kProgressNoDownload = 80;

@@ -90,6 +90,9 @@ class UpgradeDialog {
  private:
   class UpdateView;
 
+  // Image bytes an update sends: the whole image.
+  static constexpr std::uint32_t kImageByteCount = static_cast<std::uint32_t>(kImageSize);
+
   bool RebindCamera();
   UpdateOptions UpdateOptionsNow() const;
   UpdateTarget TargetOf(const std::string& display_name) const;

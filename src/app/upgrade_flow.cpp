@@ -11,7 +11,6 @@
 namespace veltrane {
 namespace {
 
-constexpr std::uint32_t kImageByteCount = 65536;
 // More swallowed events than this end the restart's quiet period.
 constexpr std::uint8_t kRestartEvents = 3;
 
