@@ -234,7 +234,10 @@ std::string BackupFileName(std::uint16_t vendor_id, std::uint16_t product_id, co
   std::string name = IdsPrefix(vendor_id, product_id) +
                      StringPrintf("%04d%02d%02d-%02d%02d%02d", time.tm_year + 1900, time.tm_mon + 1,
                                   time.tm_mday, time.tm_hour, time.tm_min, time.tm_sec);
-  if (sequence > 1) name += "-" + std::to_string(sequence);
+  if (sequence > 1) {
+    name += '-';
+    name += std::to_string(sequence);
+  }
   return name + std::string(kFileSuffix);
 }
 
