@@ -175,7 +175,11 @@ TEST_F(FlashUpdateTest, DefaultExtendedUpdateSendsExactlyTheExpectedTraffic) {
   t.Next(false, kIdRegister, 9);
   t.Expect(true, kIdAddress, {1, 0x0B, 0x44, 0, 0});
   t.Next(false, kIdRegister, 9);
-  for (std::uint32_t a = 0xB000; a < 0xC000; a += 60) t.BlockRead(a);
+  // The camera's own data, twice: the area, then the string a second time.
+  for (int pass = 0; pass < 2; ++pass) {
+    for (std::uint32_t a = 0xB000; a < 0xC000; a += 60) t.BlockRead(a);
+  }
+  t.BlockRead(0xFF00);
   for (std::uint32_t unit = 0; unit < 16; ++unit) {
     const TransferRecord& erase = t.Next(true, kIdErase, 16);
     EXPECT_EQ(Bytes(erase.data.begin(), erase.data.begin() + 4),
@@ -200,6 +204,7 @@ TEST_F(FlashUpdateTest, DefaultExtendedUpdateSendsExactlyTheExpectedTraffic) {
   EXPECT_EQ(t.Left(), 0u);
 
   EXPECT_EQ(rig->camera->Flash(), expected);
+  EXPECT_EQ(rig->camera->StrictFaults(), 0u);
   EXPECT_EQ(rig->camera->RunningVersion(), 0x0A010801u);
   EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
   EXPECT_EQ(rig->view.Text(ctl::kStatusLine), kSuccessText);
@@ -253,6 +258,7 @@ TEST_F(FlashUpdateTest, BasicLayoutLoadsTheUnpatchedImageAndVerifiesWithFlashRea
   EXPECT_EQ(t.Left(), 0u);
 
   EXPECT_EQ(rig->camera->Flash(), image);
+  EXPECT_EQ(rig->camera->StrictFaults(), 0u);
   EXPECT_EQ(rig->state.image.Bytes(), ImageFlash());
   EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
   EXPECT_EQ(rig->view.Text(ctl::kStatusLine), kSuccessText);
@@ -310,6 +316,7 @@ TEST_P(OptionTest, CheckBoxesShapeTheUpdate) {
       });
   EXPECT_EQ(static_cast<std::size_t>(restarts), c.restarts);
   EXPECT_EQ(Logged("UVC: Check Flash Start..."), c.verify_texts);
+  EXPECT_EQ(rig->camera->StrictFaults(), 0u);
   EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
   EXPECT_EQ(rig->view.Text(ctl::kStatusLine), kSuccessText);
   EXPECT_EQ(rig->view.progress, 100);
@@ -387,6 +394,20 @@ INSTANTIATE_TEST_SUITE_P(FlashUpdate, VerifyTest,
                                            DroppedPiece{true, 0xFF00}, DroppedPiece{false, 0x0040},
                                            DroppedPiece{false, 0xF800}));
 
+TEST_F(FlashUpdateTest, StrictCameraSeesAMissingEraseThatNothingVerifies) {
+  const std::uint32_t number = FindTransfer(true, [](const TransferRecord& r) {
+    return r.is_set && r.id == kIdErase && r.data[2] == 0xB0;
+  });
+  Start(true, [&](SimKnobs& k) { k.drop_at = number; });
+  rig->dialog.OnToggle(ctl::kVerifyCheck);
+  rig->dialog.OnUpgrade();
+  EXPECT_NE(rig->camera->Flash(), ExpectedExtendedFlash(before));
+  EXPECT_GT(rig->camera->StrictFaults(), 0u);
+  ASSERT_TRUE(rig->camera->FirstStrictFault());
+  // The unit that holds the version word, which the old firmware has too.
+  EXPECT_EQ(*rig->camera->FirstStrictFault() & 0xF000u, 0xB000u);
+}
+
 TEST_F(FlashUpdateTest, VerifyNamesTheFirstBadAddress) {
   // The first byte of the piece at 0x1000 that the image holds below 0xFF.
   const SimFlash image = ImageFlash();
@@ -462,6 +483,28 @@ TEST_F(FlashUpdateEarlyReadTest, UnreadableCameraAreaStopsBeforeAnyErase) {
   Start(true, [&](SimKnobs& k) { k.fail_at = number; });
   rig->dialog.OnUpgrade();
   ExpectStoppedBeforeAnyErase("Can not read the camera's own settings");
+}
+
+// A read the camera acknowledged but never acted on looks like any other:
+// the camera's own data is read twice, and two reads that differ stop the
+// update before anything is erased.
+TEST_F(FlashUpdateEarlyReadTest, ReadsThatDisagreeStopBeforeAnyErase) {
+  const std::vector<std::function<bool(const TransferRecord&)>> drops = {
+      // The Upgrade command's read of the string, before the rebind.
+      [](const TransferRecord& r) { return r.id == kIdBlockAddress && r.data[2] == 0xFF; },
+      // A chunk of the settings area in the first pass.
+      [](const TransferRecord& r) {
+        return r.id == kIdBlockAddress && r.data[1] == 0x78 && r.data[2] == 0xB0;
+      },
+  };
+  for (const auto& pick : drops) {
+    const std::uint32_t number = FindTransfer(true, pick);
+    ASSERT_NE(number, 0u);
+    Start(true, [&](SimKnobs& k) { k.drop_at = number; });
+    rig->dialog.OnUpgrade();
+    ExpectStoppedBeforeAnyErase("The camera's own data at flash address 0x");
+    EXPECT_NE(rig->view.boxes.back().text.find("read differently twice"), std::string::npos);
+  }
 }
 
 TEST_F(FlashUpdateTest, StringReadBeforeTheUpdateIsReadAgainWhenItFailed) {
@@ -549,6 +592,7 @@ TEST_P(RetryTest, SecondPressAfterAFailureLeavesTheCleanResult) {
   rig->dialog.OnUpgrade();
   EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
   EXPECT_EQ(rig->camera->Flash(), ExpectedExtendedFlash(before));
+  EXPECT_EQ(rig->camera->StrictFaults(), 0u);
   // This run's first read, not a backup, gave the camera's data back.
   EXPECT_TRUE(std::none_of(rig->view.boxes.begin(), rig->view.boxes.end(),
                            [](const RecordedBox& b) { return b.kind == BoxKind::kQuestion; }));

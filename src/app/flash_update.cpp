@@ -42,6 +42,10 @@ constexpr char kStringUnreadText[] =
 constexpr char kAreaUnreadText[] =
     "Can not read the camera's own settings from its flash (0xB000 to 0xBFFF). The update was "
     "stopped before anything was erased; the camera still holds its old firmware.";
+constexpr char kUnsteadyText[] =
+    "The camera's own data at flash address 0x%04X read differently twice. The update was "
+    "stopped before anything was erased; the camera still holds its old firmware. Check the "
+    "connection and try again.";
 constexpr char kVerifyFailedText[] =
     "Verification failed: the flash does not hold the new firmware. The new firmware was not "
     "activated.";
@@ -281,6 +285,11 @@ int UpgradeDialog::ShowUpdateFailure(const UpdateResult& result) {
       return kUpdateStopped;
     case UpdateOutcome::kCameraAreaUnread:
       view_.MessageBox(BoxKind::kApplication, kAreaUnreadText, caption);
+      return kUpdateStopped;
+    case UpdateOutcome::kCameraDataUnsteady:
+      view_.MessageBox(
+          BoxKind::kApplication,
+          StringPrintf(kUnsteadyText, static_cast<unsigned>(result.address.value_or(0))), caption);
       return kUpdateStopped;
     case UpdateOutcome::kDeclined:
       view_.AppendLog(kDeclinedText);

@@ -235,15 +235,6 @@ UpdateResult FlashUpdater::Update(FirmwareImage& image, const UpdateOptions& opt
   if (!options.download) {
     observer_.OnPhase(UpdatePhase::kDownloadSkipped);
   } else {
-    // The piece at 0xFF00 carries the camera's string; unknown bytes would
-    // be garbage in the flash. The read before the update may have gone to
-    // a property set the camera does not answer (an earlier probe fell
-    // back); the probe above found the one it does.
-    std::optional<CameraString> string = target.string_read;
-    if (extended && keeper_.Kept(target.device_path) == nullptr && !string) {
-      string = ReadCameraString(xu_);
-      if (!string) return Outcome(UpdateOutcome::kCameraStringUnread, camera_data::kStringAddress);
-    }
     if (options.write_protect &&
         xu_.WriteByte(kWriteProtectPinRegister, options.write_protect_pin) != 0) {
       return Outcome(UpdateOutcome::kWriteProtectRefused);
@@ -257,7 +248,7 @@ UpdateResult FlashUpdater::Update(FirmwareImage& image, const UpdateOptions& opt
     } else {
       // Everything is settled before the image is touched, so a failed read
       // or a No neither patches the image nor erases anything.
-      if (auto stopped = SettleCameraData(target, string, data)) return *stopped;
+      if (auto stopped = SettleCameraData(target, data)) return *stopped;
       PatchImage(image, data);
       if (auto failed = Erase(options)) return *failed;
     }
@@ -305,16 +296,13 @@ std::optional<UpdateResult> FlashUpdater::CheckVariant(const FirmwareImage& imag
   return result;
 }
 
-std::optional<UpdateResult> FlashUpdater::SettleCameraData(
-    const UpdateTarget& target, const std::optional<CameraString>& string, CameraData& data) {
+std::optional<UpdateResult> FlashUpdater::SettleCameraData(const UpdateTarget& target,
+                                                           CameraData& data) {
   if (const CameraData* kept = keeper_.Kept(target.device_path)) {
     data = *kept;
     observer_.OnLog("UVC: camera data as first read in this run");
   } else {
-    data.string = *string;
-    if (const auto bad = ReadFlashBlocks(xu_, camera_data::kAreaAddress, data.area)) {
-      return Outcome(UpdateOutcome::kCameraAreaUnread, *bad);
-    }
+    if (auto unread = ReadCameraDataTwice(target, data)) return unread;
     if (RestoreErasedPieces(target, data) == Settled::kDeclined) {
       return Outcome(UpdateOutcome::kDeclined);
     }
@@ -322,6 +310,46 @@ std::optional<UpdateResult> FlashUpdater::SettleCameraData(
   }
   if (!keeper_.BackedUp(target.device_path) && BackUp(target, data) == Settled::kDeclined) {
     return Outcome(UpdateOutcome::kDeclined);
+  }
+  return std::nullopt;
+}
+
+// The new firmware carries these bytes for good, and a reply the camera
+// acknowledged without acting on (or garbled) looks like any other: only two
+// reads that agree are taken as the camera's data. What a reply carries
+// besides the data is the camera's business and is not compared.
+std::optional<UpdateResult> FlashUpdater::ReadCameraDataTwice(const UpdateTarget& target,
+                                                              CameraData& data) {
+  CameraData again;
+  if (const auto bad = ReadFlashBlocks(xu_, camera_data::kAreaAddress, data.area)) {
+    return Outcome(UpdateOutcome::kCameraAreaUnread, *bad);
+  }
+  if (const auto bad = ReadFlashBlocks(xu_, camera_data::kAreaAddress, again.area)) {
+    return Outcome(UpdateOutcome::kCameraAreaUnread, *bad);
+  }
+  // The Upgrade command read the string before the rebind; that read may
+  // have failed, or gone to a property set the camera does not answer (an
+  // earlier probe fell back), while the probe above found the one it does.
+  std::optional<CameraString> first = target.string_read;
+  if (!first) first = ReadCameraString(xu_);
+  const std::optional<CameraString> second = ReadCameraString(xu_);
+  if (!first || !second) {
+    return Outcome(UpdateOutcome::kCameraStringUnread, camera_data::kStringAddress);
+  }
+  data.string = *first;
+  again.string = *second;
+  for (const auto& range :
+       {camera_data::FlashRange{camera_data::kAreaAddress,
+                                camera_data::kAreaAddress + camera_data::kAreaSize},
+        camera_data::FlashRange{camera_data::kStringAddress,
+                                camera_data::kStringAddress + camera_data::kStringSize}}) {
+    const auto a = data.Piece(range);
+    const auto b = again.Piece(range);
+    const auto differ = std::mismatch(a.begin(), a.end(), b.begin());
+    if (differ.first != a.end()) {
+      return Outcome(UpdateOutcome::kCameraDataUnsteady,
+                     range.begin + static_cast<std::uint32_t>(differ.first - a.begin()));
+    }
   }
   return std::nullopt;
 }

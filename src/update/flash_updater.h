@@ -104,6 +104,7 @@ enum class UpdateOutcome {
   kVariantMismatch,     // the image is built for another controller variant
   kCameraStringUnread,  // the 32 bytes at 0xFF00 are not known
   kCameraAreaUnread,    // a read of 0xB000-0xBFFF failed (at `address`)
+  kCameraDataUnsteady,  // two reads of the camera's own data differ (first at `address`)
   kDeclined,            // the observer said No to a question
   kWriteProtectRefused,
   kLoadingFailed,  // loading mode refused, or an erase refused (nothing programmed)
@@ -144,11 +145,10 @@ class FlashUpdater {
   enum class Settled { kReady, kDeclined };
 
   std::optional<UpdateResult> CheckVariant(const FirmwareImage& image);
-  // The camera's own data for this update, kept or read (`string` is the
-  // 0xFF00 read); a result when the update must stop.
-  std::optional<UpdateResult> SettleCameraData(const UpdateTarget& target,
-                                               const std::optional<CameraString>& string,
-                                               CameraData& data);
+  // The camera's own data for this update, kept or read; a result when the
+  // update must stop.
+  std::optional<UpdateResult> SettleCameraData(const UpdateTarget& target, CameraData& data);
+  std::optional<UpdateResult> ReadCameraDataTwice(const UpdateTarget& target, CameraData& data);
   Settled RestoreErasedPieces(const UpdateTarget& target, CameraData& data);
   Settled BackUp(const UpdateTarget& target, const CameraData& data);
   std::optional<UpdateResult> Erase(const UpdateOptions& options);

@@ -47,7 +47,7 @@ class DialogRig {
  public:
   explicit DialogRig(const RigSetup& setup = {})
       : backups(setup.backup_dir.empty() ? backup_dir.Path() : setup.backup_dir, clock),
-        camera(setup.camera ? setup.camera : std::make_shared<SimCamera>(setup.knobs)),
+        camera(setup.camera ? setup.camera : std::make_shared<SimCamera>(Strict(setup.knobs))),
         session(state.xu, Devices(setup, camera)),
         dialog(state, view, session, sleeper, clock) {
     dialog.SetDumpDirectory("./");
@@ -75,6 +75,11 @@ class DialogRig {
   UpgradeDialog dialog;
 
  private:
+  // Every rig's camera counts programming over unerased bits.
+  static SimKnobs Strict(SimKnobs knobs) {
+    knobs.strict = true;
+    return knobs;
+  }
   static std::vector<SimDevice> Devices(const RigSetup& setup,
                                         const std::shared_ptr<SimCamera>& cam) {
     std::vector<SimDevice> devices = setup.before;

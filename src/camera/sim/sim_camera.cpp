@@ -58,7 +58,28 @@ void AppendHex(std::string& out, std::uint8_t byte) {
 }  // namespace
 
 SimCamera::SimCamera(const SimKnobs& knobs) : knobs_(knobs), flash_(DefaultFlash(knobs)) {
+  written_.fill(true);
   Boot();
+}
+
+void SimCamera::ClearStrictFaults() {
+  strict_faults_ = 0;
+  first_strict_fault_.reset();
+}
+
+void SimCamera::ProgramByte(std::uint32_t address, std::uint8_t value) {
+  const std::uint32_t a = address & 0xFFFFu;
+  if (knobs_.strict && written_[a] && (flash_[a] & ~value) != 0) {
+    ++strict_faults_;
+    if (!first_strict_fault_) first_strict_fault_ = a;
+  }
+  written_[a] = true;
+  flash_[a] &= value;
+}
+
+void SimCamera::EraseRange(std::uint32_t begin, std::uint32_t size) {
+  std::fill_n(flash_.begin() + begin, size, std::uint8_t{0xFF});
+  std::fill_n(written_.begin() + begin, size, false);
 }
 
 SimFlash SimCamera::DefaultFlash(const SimKnobs& knobs) {
@@ -283,8 +304,7 @@ HResult SimCamera::HandleExtended(std::uint32_t selector, bool is_set, std::uint
     case xu::kEraseUnit:
       if (!is_set || length != kEraseLength || data[0] != 0x02) return kEInvalidParameter;
       if (act) {
-        const std::uint32_t unit = Address(data + 1) & ~(kEraseUnitSize - 1);
-        std::fill_n(flash_.begin() + unit, kEraseUnitSize, std::uint8_t{0xFF});
+        EraseRange(Address(data + 1) & ~(kEraseUnitSize - 1), kEraseUnitSize);
       }
       return kSOk;
     case xu::kProgramPiece: {
@@ -293,8 +313,7 @@ HResult SimCamera::HandleExtended(std::uint32_t selector, bool is_set, std::uint
       if (n > kMaxProgramBytes) return kEInvalidParameter;
       if (act) {
         const std::uint32_t address = Address(data + 2);
-        // NOR flash: programming can only clear bits.
-        for (std::uint32_t i = 0; i < n; ++i) flash_[(address + i) & 0xFFFFu] &= data[4 + i];
+        for (std::uint32_t i = 0; i < n; ++i) ProgramByte(address + i, data[4 + i]);
       }
       return kSOk;
     }
@@ -323,7 +342,7 @@ HResult SimCamera::HandleBasic(std::uint32_t selector, bool is_set, std::uint8_t
     case xu::kEnterLoadingMode:
       if (!is_set || length != 1 || data[0] != 0x01) return kEInvalidParameter;
       if (act) {
-        flash_.fill(0xFF);
+        EraseRange(0, kSimFlashSize);
         loading_mode_ = true;
         load_pointer_ = 0;
       }
@@ -334,7 +353,7 @@ HResult SimCamera::HandleBasic(std::uint32_t selector, bool is_set, std::uint8_t
         return kEInvalidParameter;
       }
       if (act) {
-        for (std::uint32_t i = 0; i < kLoadPieceSize; ++i) flash_[load_pointer_ + i] &= data[i];
+        for (std::uint32_t i = 0; i < kLoadPieceSize; ++i) ProgramByte(load_pointer_ + i, data[i]);
         load_pointer_ += kLoadPieceSize;
       }
       return kSOk;
@@ -363,6 +382,7 @@ bool SimCamera::LoadFlash(const std::string& path) {
   if (in.gcount() != static_cast<std::streamsize>(kSimFlashSize)) return false;
   std::transform(buffer.begin(), buffer.begin() + kSimFlashSize, flash_.begin(),
                  [](char c) { return static_cast<std::uint8_t>(c); });
+  written_.fill(true);
   Boot();
   return true;
 }

@@ -50,6 +50,10 @@ struct SimKnobs {
   unsigned restart_arrivals = 2;
   // Keep every transfer in Log(); the fault sweep turns this off.
   bool record_log = true;
+  // Count programming that clears bits of a location not erased since its
+  // last write: real flash would keep a mix of old and new data there. Makes
+  // a missing erase visible even when nothing verifies the flash.
+  bool strict = false;
 };
 
 struct TransferRecord {
@@ -85,6 +89,11 @@ class SimCamera : public KsControl {
   bool SaveFlash(const std::string& path) const;
 
   SimKnobs& Knobs() { return knobs_; }
+  // With knobs.strict: programming over unerased bits since the last clear,
+  // and the first address where it happened.
+  std::uint32_t StrictFaults() const { return strict_faults_; }
+  std::optional<std::uint32_t> FirstStrictFault() const { return first_strict_fault_; }
+  void ClearStrictFaults();
   std::uint32_t RunningVersion() const { return running_version_; }
   bool Plugged() const { return plugged_; }
   unsigned Restarts() const { return restarts_; }
@@ -115,12 +124,20 @@ class SimCamera : public KsControl {
   HResult HandleBasic(std::uint32_t selector, bool is_set, std::uint8_t* data, std::uint32_t length,
                       bool act);
   void WriteRegister(std::uint16_t address, std::uint8_t value);
+  // NOR programming: can only clear bits.
+  void ProgramByte(std::uint32_t address, std::uint8_t value);
+  void EraseRange(std::uint32_t begin, std::uint32_t size);
   void Record(std::uint32_t number, bool is_set, const KspNode& property, const std::uint8_t* data,
               std::uint32_t length, HResult result);
   void Restart();
 
   SimKnobs knobs_;
   SimFlash flash_{};
+  // Locations written since they were last erased (all of them, fresh from
+  // the factory).
+  std::array<bool, kSimFlashSize> written_{};
+  std::uint32_t strict_faults_ = 0;
+  std::optional<std::uint32_t> first_strict_fault_;
   std::uint32_t running_version_ = 0;
   bool plugged_ = true;
   unsigned restarts_ = 0;
