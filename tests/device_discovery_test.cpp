@@ -189,10 +189,13 @@ TEST_F(ScanTest, SelectDeviceBindsTheSelectedEntryAndAnnouncesOnce) {
   EXPECT_EQ(rig.view.combo.size(), 1u);
   EXPECT_TRUE(rig.view.texts.empty());
 
-  // Nothing selected: nothing happens.
-  rig.dialog.SelectDevice();
-  EXPECT_EQ(rig.session.BuildCount(), 0);
-  EXPECT_TRUE(rig.view.log.empty());
+  // Nothing selected, or a selection past the list: nothing happens.
+  for (const int selection : {-1, 1, 7}) {
+    rig.view.combo_selection = selection;
+    rig.dialog.SelectDevice();
+    EXPECT_EQ(rig.session.BuildCount(), 0) << selection;
+    EXPECT_TRUE(rig.view.log.empty()) << selection;
+  }
 
   rig.view.combo_selection = 0;
   rig.dialog.SelectDevice();

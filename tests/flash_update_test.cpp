@@ -155,6 +155,7 @@ class FlashUpdateTest : public ::testing::Test {
     EXPECT_EQ(rig->state.upgrade_allowed, 1);
     EXPECT_EQ(rig->state.reboot_pending, 0);
     EXPECT_EQ(rig->camera->Restarts(), 0u);
+    EXPECT_EQ(rig->view.progress, 0);
   }
 
   std::unique_ptr<DialogRig> rig;
@@ -297,6 +298,8 @@ struct OptionCase {
   std::size_t pieces;  // program pieces or loaded pieces
   std::size_t restarts;
   bool verify_texts;
+  const char* status;
+  UpdateEnd end;
 };
 
 class OptionTest : public FlashUpdateTest, public ::testing::WithParamInterface<OptionCase> {};
@@ -317,19 +320,47 @@ TEST_P(OptionTest, CheckBoxesShapeTheUpdate) {
   EXPECT_EQ(static_cast<std::size_t>(restarts), c.restarts);
   EXPECT_EQ(Logged("UVC: Check Flash Start..."), c.verify_texts);
   EXPECT_EQ(rig->camera->StrictFaults(), 0u);
-  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
-  EXPECT_EQ(rig->view.Text(ctl::kStatusLine), kSuccessText);
+  EXPECT_EQ(rig->dialog.LastUpdateEnd(), c.end);
+  // The final status says what was done.
+  EXPECT_EQ(rig->view.Text(ctl::kStatusLine), c.status);
   EXPECT_EQ(rig->view.progress, 100);
+  // A camera left without firmware is to be programmed next.
+  EXPECT_EQ(rig->view.Enabled(ctl::kUpgradeButton), c.end == UpdateEnd::kErasedOnly);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     FlashUpdate, OptionTest,
     ::testing::Values(
         // Download off also clears Program: the bar jumps to 80, nothing is written.
-        OptionCase{"NoDownload", true, {ctl::kDownloadCheck}, 0, 0, 1, true},
-        OptionCase{"NoProgram", true, {ctl::kProgramCheck}, 16, 0, 1, true},
+        OptionCase{"NoDownload",
+                   true,
+                   {ctl::kDownloadCheck},
+                   0,
+                   0,
+                   1,
+                   true,
+                   "Nothing was written.",
+                   UpdateEnd::kNothingWritten},
+        // Erase only: a camera without firmware is not restarted.
+        OptionCase{"NoProgram",
+                   true,
+                   {ctl::kProgramCheck},
+                   16,
+                   0,
+                   0,
+                   true,
+                   "Flash erased; no firmware was programmed.",
+                   UpdateEnd::kErasedOnly},
         // Without verification the restart command goes out twice.
-        OptionCase{"NoVerify", true, {ctl::kVerifyCheck}, 16, 2048, 2, false}),
+        OptionCase{"NoVerify",
+                   true,
+                   {ctl::kVerifyCheck},
+                   16,
+                   2048,
+                   2,
+                   false,
+                   kSuccessText,
+                   UpdateEnd::kActivated}),
     CaseName<OptionCase>);
 
 TEST_F(FlashUpdateTest, NoDownloadJumpsTheBarTo80AndLeavesTheFlash) {
@@ -715,6 +746,147 @@ TEST_F(FlashUpdateTest, UnwritableBackupAsksFirstAndNoErasesNothing) {
   rig->dialog.OnUpgrade();
   EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
   EXPECT_EQ(rig->camera->Flash(), ExpectedExtendedFlash(before));
+}
+
+// Settings a test's configuration file gives the dialog before it starts.
+void LoadConfig(DialogRig& rig, const std::string& text) {
+  TempDir dir(true);
+  const std::filesystem::path file = dir.Path() / "veltrane.ini";
+  std::ofstream(file) << text;
+  ASSERT_TRUE(rig.dialog.Config().Load(file.string()));
+}
+
+TEST_F(FlashUpdateTest, WriteProtectPinIsNamedFirstAndResetLast) {
+  constexpr char kWriteProtect[] = "[WriteProtect]\nWPFuncEnable=1\nGPIO=0x1F\n";
+  auto pin_write = [](const TransferRecord& r) {
+    return r.is_set && r.id == kIdRegister && r.data[1] == 0x0C && r.data[2] == 0xE0;
+  };
+  // A clean run: the pin before anything is read or erased, the reset after
+  // the restart, each restart step followed by its 200 ms wait.
+  rig = std::make_unique<DialogRig>(DialogRig::WithKnobs(Knobs(true)));
+  LoadConfig(*rig, kWriteProtect);
+  rig->dialog.Initialise(true);
+  rig->dialog.OnToggle(ctl::kWriteProtectCheck);
+  const std::size_t waits = rig->sleeper.waits.size();
+  start = rig->camera->Log().size();
+  rig->dialog.OnUpgrade();
+  ASSERT_TRUE(rig->dialog.LastUpdateSucceeded());
+  const auto& log = rig->camera->Log();
+  const auto pin = std::find_if(log.begin() + static_cast<long>(start), log.end(), pin_write);
+  ASSERT_NE(pin, log.end());
+  EXPECT_EQ(pin->data[3], 0x1F);
+  EXPECT_EQ(pin->number, log[start].number + 8) << "after the 0xFF00 read, probe and variant";
+  const TransferRecord& last = log.back();
+  EXPECT_EQ(Bytes(last.data.begin(), last.data.begin() + 4), (Bytes{1, 0x0D, 0xE0, 0}));
+  EXPECT_EQ(std::vector<std::uint32_t>(rig->sleeper.waits.begin() + static_cast<long>(waits),
+                                       rig->sleeper.waits.end()),
+            (std::vector<std::uint32_t>{200, 200}));
+
+  // The camera refuses the pin: nothing is erased.
+  const std::uint32_t refused = pin->number;
+  rig = std::make_unique<DialogRig>(DialogRig::WithKnobs(Knobs(true)));
+  LoadConfig(*rig, kWriteProtect);
+  rig->camera->Knobs().fail_at = refused;
+  rig->dialog.Initialise(true);
+  start = rig->camera->Log().size();
+  rig->dialog.OnUpgrade();
+  EXPECT_EQ(rig->view.boxes.back().text, "Wrong WriteProtect Pin!");
+  EXPECT_EQ(rig->view.log.back(), "Can not find device");
+  EXPECT_EQ(Count(kIdErase), 0u);
+  ExpectFailedAndRetryable();
+}
+
+// Where an update stops before it writes, what it shows.
+struct EarlyStopCase {
+  const char* name;
+  std::function<void(RigSetup&)> setup;
+  std::function<bool(const TransferRecord&)> fail;  // the transfer that fails, if any
+  std::vector<std::string> boxes;                   // the update's boxes, in order
+  bool cannot_find_device;                          // RunUpdate's log line
+};
+
+class EarlyStopTest : public FlashUpdateTest,
+                      public ::testing::WithParamInterface<EarlyStopCase> {};
+
+TEST_P(EarlyStopTest, StopsWithItsOwnMessagesAndWritesNothing) {
+  const EarlyStopCase& c = GetParam();
+  RigSetup setup = DialogRig::WithKnobs(Knobs(true));
+  if (c.setup) c.setup(setup);
+  const std::uint32_t number = c.fail ? FindTransfer(true, c.fail) : 0;
+  setup.knobs.fail_at = number;
+  rig = std::make_unique<DialogRig>(setup);
+  rig->dialog.Initialise(true);
+  before = rig->camera->Flash();
+  const std::size_t boxes = rig->view.boxes.size();
+  rig->dialog.OnUpgrade();
+
+  const std::vector<std::string> texts = rig->view.BoxTexts();
+  EXPECT_EQ(std::vector<std::string>(texts.begin() + static_cast<long>(boxes), texts.end()),
+            c.boxes);
+  EXPECT_EQ(Logged("Can not find device"), c.cannot_find_device);
+  EXPECT_EQ(rig->camera->Flash(), before);
+  ExpectFailedAndRetryable();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FlashUpdate, EarlyStopTest,
+    ::testing::Values(
+        // An accepted device without the extension unit: no property channel,
+        // and nothing to say beyond the failure.
+        EarlyStopCase{"NoPropertyChannel",
+                      [](RigSetup& s) {
+                        s.camera_listed = false;
+                        s.before = {ForeignDevice(0x3F2A, 0x0A51)};
+                      },
+                      {},
+                      {},
+                      false},
+        EarlyStopCase{"NoAnsweringSet",
+                      [](RigSetup& s) { s.knobs.answers = SimPropertySet::kNone; },
+                      {},
+                      // The Upgrade command's 0xFF00 read is refused first.
+                      {"Element not found.", "Wrong XU GUID!"},
+                      false},
+        EarlyStopCase{
+            "VariantRegisterRefused",
+            {},
+            [](const TransferRecord& r) {
+              return r.is_set && r.id == kIdRegister && r.data[1] == 0xE3;
+            },
+            {"A device attached to the system is not functioning.", "Unknown Error: 0xffffffff"},
+            true}),
+    CaseName<EarlyStopCase>);
+
+TEST_F(FlashUpdateTest, ALongDevicePathIsBoundAgainWhole) {
+  // Longer than the 299 characters the ids are taken from.
+  RigSetup setup = DialogRig::WithKnobs(Knobs(true));
+  setup.camera_listed = false;
+  rig = std::make_unique<DialogRig>(setup);
+  rig->session.Devices().push_back(
+      {SimDisplayName(0x3F2A, 0x0A51, std::string(320, '7')), kCameraFriendlyName, rig->camera});
+  rig->dialog.Initialise(true);
+  // Nothing bound: the update finds the camera itself.
+  rig->session.Teardown();
+  rig->dialog.OnUpgrade();
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+  EXPECT_TRUE(Logged("PID = 0xa51, VID = 0x3f2a."));
+  EXPECT_TRUE(rig->view.boxes.empty());
+}
+
+TEST_F(FlashUpdateTest, AFailureAfterASuccessTakesTheBarBackToZero) {
+  Start(true);
+  rig->dialog.OnUpgrade();
+  ASSERT_EQ(rig->view.progress, 100);
+  for (unsigned event : rig->camera->TakeDeviceEvents()) rig->dialog.OnDeviceChange(event);
+  // Re-plugged, the camera runs the image's version; Yes to going on.
+  rig->view.answers = {BoxAnswer::kYes};
+  rig->dialog.OnDeviceChange(ctl::kDeviceRemoveComplete);
+  rig->dialog.OnDeviceChange(ctl::kDeviceArrival);
+  ASSERT_EQ(rig->state.upgrade_allowed, 1);
+  rig->camera->Knobs().chip_id = 12;  // the image does not match
+  rig->dialog.OnUpgrade();
+  EXPECT_EQ(rig->view.Text(ctl::kStatusLine), kFailedText);
+  EXPECT_EQ(rig->view.progress, 0);
 }
 
 }  // namespace

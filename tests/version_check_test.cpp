@@ -99,6 +99,27 @@ INSTANTIATE_TEST_SUITE_P(
         QuestionCase{"ArrivalNewerNo", kArrive, kNewer, kNo, kNewerQuestion, kDeclined, false, 0}),
     [](const ::testing::TestParamInfo<QuestionCase>& param_info) { return param_info.param.name; });
 
+// The text shows bits 31-24, 19-16 and 15-8 of the version word; the others
+// still order the versions.
+TEST(CheckFirmwareVersion, BitsTheTextLeavesOutStillCount) {
+  const std::uint32_t image = ImageVersion();
+  for (const auto& [version, question] :
+       {std::pair<std::uint32_t, const char*>{image + 0x00100000u, kNewerQuestion},
+        {image + 1u, kNewerQuestion},
+        {image - 1u, nullptr}}) {
+    auto rig = BoundRig(version);
+    rig->view.answers = {BoxAnswer::kNo};
+    rig->dialog.CheckFirmwareVersion(CheckVariant::kStartUp);
+    EXPECT_EQ(rig->view.Text(ctl::kVersionField), "3.1.0.5.100108") << std::hex << version;
+    if (question == nullptr) {
+      EXPECT_TRUE(rig->view.boxes.empty()) << std::hex << version;
+    } else {
+      ASSERT_EQ(rig->view.boxes.size(), 1u) << std::hex << version;
+      EXPECT_EQ(rig->view.boxes[0].text, question);
+    }
+  }
+}
+
 TEST(CheckFirmwareVersion, ShowsTheVersionTextInTheFieldAndTheLog) {
   auto rig = BoundRig(kOlder);
   rig->dialog.CheckFirmwareVersion(CheckVariant::kStartUp);

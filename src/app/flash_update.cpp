@@ -32,6 +32,8 @@ constexpr char kVerifyStartText[] = "UVC: Check Flash Start...";
 constexpr char kVerifyPassText[] = "UVC: Check Flash Pass ~";
 constexpr char kCompletedText[] = "UVC: completed to download code.";
 constexpr char kSuccessText[] = "Firmware upgrading successfully done!";
+constexpr char kNothingWrittenText[] = "Nothing was written.";
+constexpr char kErasedOnlyText[] = "Flash erased; no firmware was programmed.";
 constexpr char kReplugText[] =
     "Re-plug the device after close this program to active the new firmware.";
 
@@ -188,7 +190,9 @@ bool UpgradeDialog::RebindCamera() {
       view_.MessageBox(BoxKind::kApplication, text::kCanNotFindDevice, state_.app_title);
       return false;
     }
-    display = device_paths_[*found].substr(0, kIdExtractionLimit);
+    // The ids come from the first 299 characters; the device is bound by
+    // its whole name, which is the only one it answers to.
+    display = device_paths_[*found];
     if (*found < device_names_.size()) friendly = device_names_[*found];
     const DeviceIds ids = ExtractLastIds(ToLowerAscii(display));
     view_.AppendLog(StringPrintf("PID = 0x%x, VID = 0x%x.", static_cast<unsigned>(ids.product),
@@ -244,13 +248,26 @@ int UpgradeDialog::UpdateFlash() {
   if (options_.DumpEnabled != 0) DumpFlash(options.geometry.flash_bytes);
 
   view_.SetProgress(100);
-  view_.AppendLog(kCompletedText);
-  view_.SetText(ctl::kStatusLine, kSuccessText);
-  view_.SetText(ctl::kHintLine, kReplugText);
+  if (!options.download) {
+    last_update_end_ = UpdateEnd::kNothingWritten;
+    view_.SetText(ctl::kStatusLine, kNothingWrittenText);
+  } else if (!options.program) {
+    // A camera without firmware does not start: it stays in the loader
+    // until it is programmed, so it is not restarted.
+    last_update_end_ = UpdateEnd::kErasedOnly;
+    view_.SetText(ctl::kStatusLine, kErasedOnlyText);
+    view_.Repaint();
+    capture_session_.Teardown();
+    return kUpdateRanToEnd;
+  } else {
+    last_update_end_ = UpdateEnd::kActivated;
+    view_.AppendLog(kCompletedText);
+    view_.SetText(ctl::kStatusLine, kSuccessText);
+    view_.SetText(ctl::kHintLine, kReplugText);
+  }
   view_.Repaint();
 
   // The restart command is reached only with the flash as it should be.
-  last_update_succeeded_ = true;
   ResetCamera();
   capture_session_.Teardown();
   return kUpdateRanToEnd;

@@ -28,6 +28,14 @@ enum class CheckOutcome { kCompleted, kDeclined, kStopped };
 // device was accepted, or with the version check's outcome.
 enum class StartupResult { kNoDevice, kCompleted, kDeclined, kStopped };
 
+// What the last update did.
+enum class UpdateEnd {
+  kFailed,          // stopped, or never started
+  kActivated,       // written, checked, and the camera restarted into it
+  kNothingWritten,  // Download off: the camera restarted into its old firmware
+  kErasedOnly,      // Program off: erased, not programmed, not restarted
+};
+
 // Results of UpdateFlash.
 inline constexpr int kUpdateNoDevice = -1;
 inline constexpr int kUpdateStopped = 0;
@@ -68,8 +76,9 @@ class UpgradeDialog {
   // Device-change broadcast (0x8000 arrival, 0x8004 removal complete).
   void OnDeviceChange(unsigned event_type);
 
-  // True when the last update reached the restart command.
-  bool LastUpdateSucceeded() const { return last_update_succeeded_; }
+  UpdateEnd LastUpdateEnd() const { return last_update_end_; }
+  // True when the last update did all its options asked for, and checked it.
+  bool LastUpdateSucceeded() const { return last_update_end_ != UpdateEnd::kFailed; }
   bool Updating() const { return updating_; }
   // True when the last version check's probe reached the extension unit: a
   // start-up that ended kStopped with a successful probe is the user's Yes
@@ -112,7 +121,7 @@ class UpgradeDialog {
   Clock& clock_;
 
   bool updating_ = false;
-  bool last_update_succeeded_ = false;
+  UpdateEnd last_update_end_ = UpdateEnd::kFailed;
   // Device events taken while an update runs, handled once it has returned.
   std::deque<unsigned> deferred_events_;
   bool last_probe_succeeded_ = false;

@@ -28,7 +28,7 @@ void UpgradeDialog::OnUpgrade() {
   // not start, so such a click never reaches the dialog.
   if (updating_ || state_.upgrade_allowed == 0) return;
   updating_ = true;
-  last_update_succeeded_ = false;
+  last_update_end_ = UpdateEnd::kFailed;
 
   state_.ignored_device_events = 0;
   view_.AppendLog(StringPrintf("Bin File Size = %d", static_cast<int>(kImageByteCount)));
@@ -45,15 +45,26 @@ void UpgradeDialog::OnUpgrade() {
 
   RunUpdate();
 
-  if (last_update_succeeded_) {
-    view_.EnableControl(ctl::kUpgradeButton, false);
-    state_.upgrade_allowed = 0;
-  } else {
-    // Nothing was activated: say so, and let the owner try again at once
-    // rather than unplug a camera whose flash may be half written.
-    view_.SetText(ctl::kStatusLine, kFailedText);
-    state_.upgrade_allowed = 1;
-    view_.EnableControl(ctl::kUpgradeButton, true);
+  switch (last_update_end_) {
+    case UpdateEnd::kActivated:
+    case UpdateEnd::kNothingWritten:
+      // The camera restarts; its arrival decides whether Upgrade comes back.
+      view_.EnableControl(ctl::kUpgradeButton, false);
+      state_.upgrade_allowed = 0;
+      break;
+    case UpdateEnd::kErasedOnly:
+      // The camera holds no firmware now: programming it is the next step.
+      state_.upgrade_allowed = 1;
+      view_.EnableControl(ctl::kUpgradeButton, true);
+      break;
+    case UpdateEnd::kFailed:
+      // Nothing was activated: say so, and let the owner try again at once
+      // rather than unplug a camera whose flash may be half written.
+      view_.SetText(ctl::kStatusLine, kFailedText);
+      view_.SetProgress(0);
+      state_.upgrade_allowed = 1;
+      view_.EnableControl(ctl::kUpgradeButton, true);
+      break;
   }
   updating_ = false;
 

@@ -30,6 +30,9 @@ constexpr int kExitUsage = 2;
 
 constexpr char kDefaultTitle[] = "veltrane-upgrade";
 constexpr char kAnotherInstanceText[] = "Another instance of this program is already running";
+constexpr char kEraseOnlyQuestion[] =
+    "--no-program erases the camera's flash and programs no firmware: the camera will not "
+    "start until it is upgraded again.\n Do you want to continue?";
 
 // The executable's file name without its extension.
 std::string AppTitle(const char* argv0) {
@@ -130,6 +133,12 @@ int RunDialog(const std::string& title, const Options& options, SimSetup& sim) {
   }
   if (!upgrade_enabled) {
     PrintError(title, "the Upgrade button is disabled; nothing was changed");
+    return kExitFailed;
+  }
+  // Erasing without programming leaves a camera that does not start.
+  if (dialog.Options().DownloadEnabled != 0 && dialog.Options().ProgramEnabled == 0 &&
+      view.MessageBox(BoxKind::kQuestion, kEraseOnlyQuestion, "") != BoxAnswer::kYes) {
+    PrintError(title, "not erased; nothing was changed");
     return kExitFailed;
   }
 

@@ -1,6 +1,8 @@
 #include "app/terminal/terminal_view.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <optional>
 
 #include "app/control_ids.h"
 #include "common/text_format.h"
@@ -17,6 +19,20 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
+// For "<done> of <total> bytes", which tenth of the way it is; nullopt for
+// any other text.
+std::optional<int> CountDecile(const std::string& text) {
+  unsigned long long done = 0;
+  unsigned long long total = 0;
+  int used = 0;
+  if (std::sscanf(text.c_str(), "%llu of %llu bytes%n", &done, &total, &used) != 2 ||
+      static_cast<std::size_t>(used) != text.size() || total == 0 || done > total ||
+      text[0] < '0' || text[0] > '9') {
+    return std::nullopt;
+  }
+  return static_cast<int>(done * 10 / total);
+}
+
 }  // namespace
 
 void TerminalView::SetText(int control, const std::string& text) {
@@ -26,6 +42,17 @@ void TerminalView::SetText(int control, const std::string& text) {
   std::string& shown = shown_[control];
   if (shown == text) return;
   shown = text;
+  if (control == ctl::kHintLine) {
+    const auto decile = CountDecile(text);
+    if (!decile) {
+      count_decile_ = -1;
+    } else if (!(bar_on_screen_ && settings_.stdout_is_terminal)) {
+      // Without a bar to hold them, a line per piece would be thousands of
+      // lines: one per tenth of the way is enough to see it move.
+      if (*decile <= count_decile_) return;
+      count_decile_ = *decile;
+    }
+  }
   if (text.empty()) return;
   if (control == ctl::kVersionField) {
     PrintLine("Current Firmware Version: " + text);
@@ -76,7 +103,7 @@ void TerminalView::ComboDelete(int index) {
 
 BoxAnswer TerminalView::MessageBox(BoxKind kind, const std::string& text,
                                    const std::string& caption) {
-  PrintLine("[" + caption + "] " + text);
+  PrintLine(caption.empty() ? text : "[" + caption + "] " + text);
   if (kind != BoxKind::kQuestion) return BoxAnswer::kOk;
   switch (settings_.answer) {
     case AnswerMode::kYes:

@@ -66,6 +66,8 @@ class TerminalView : public DialogView {
   bool bar_on_screen_ = false;
   // The hint line shown inside the bar while the bar runs.
   std::string bar_hint_;
+  // The tenth of the way of the last byte count printed as a line.
+  int count_decile_ = -1;
 };
 
 }  // namespace veltrane
