@@ -16,6 +16,19 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 using Lines = std::vector<std::string>;
 
+// The East Asian double-byte code pages: a byte from 0x81 to 0xFE starts a
+// two-byte character. `ignore_case` stands for Windows' file names.
+class DoubleByteRules final : public TextRules {
+ public:
+  explicit DoubleByteRules(bool ignore_case = false) : ignore_case_(ignore_case) {}
+  bool IsLeadByte(unsigned char c) const override { return c >= 0x81 && c <= 0xFE; }
+  bool FileNamesIgnoreCase() const override { return ignore_case_; }
+
+ private:
+  bool ignore_case_;
+};
+const DoubleByteRules kDoubleByte;
+
 // Sections as {name, {key, value, key, value, ...}}.
 void Fill(ConfigFile& store, const std::vector<std::pair<std::string, Lines>>& sections) {
   for (const auto& [name, pairs] : sections) {
@@ -55,7 +68,7 @@ class ConfigFileTest : public ::testing::Test {
 
 // "\x82\x41" is a double-byte character whose trail byte is 'A'.
 TEST(ConfigFileLookup, AnswersByTheLookupRules) {
-  ConfigFile store;
+  ConfigFile store(kDoubleByte);
   EXPECT_EQ(store.GetValue("ISPSet", "BinFile", "dflt"), "dflt");
   Fill(store, {{"ISPSet", {"ResetTime", "250 ; comment",
                            "BinFile",   "a.bin",
@@ -107,13 +120,51 @@ TEST(ConfigFileLookup, SameNameFoldsAsciiOnlyAndKeepsDoubleByteUnits) {
       {"\x82\x41", "\x82", false},
       {"\xC0", "\xE0", false},
   };
-  ConfigFile store;
+  ConfigFile store(kDoubleByte);
   for (const auto& c : cases) {
     EXPECT_EQ(store.SameName(c.a, c.b) == 0, c.same) << c.a << " vs " << c.b;
     EXPECT_EQ(store.SameName(c.b, c.a) == 0, c.same) << c.b << " vs " << c.a;
   }
   store.ignoreCase = false;
   EXPECT_NE(store.SameName("A", "a"), 0);
+}
+
+TEST(ConfigFileLookup, EveryAsciiLetterFoldsAndNothingElse) {
+  ConfigFile store;
+  for (char upper = 'A'; upper <= 'Z'; ++upper) {
+    const std::string a(1, upper);
+    const std::string b(1, static_cast<char>(upper - 'A' + 'a'));
+    EXPECT_EQ(store.SameName("[" + a + "]", "[" + b + "]"), 0) << a;
+    EXPECT_EQ(store.SameName(b, a), 0) << a;
+  }
+  // The neighbours of the alphabets differ by the same bit but are no letters.
+  for (const auto& [a, b] : {std::pair{"@", "`"}, {"[", "{"}, {"\\", "|"}, {"]", "}"}}) {
+    EXPECT_NE(store.SameName(a, b), 0) << a << " vs " << b;
+  }
+}
+
+// What counts as one character decides where a comment starts and what
+// folds: UTF-8 multi-byte sequences are opaque bytes, while in a double-byte
+// code page a trail byte may be ';' or a letter.
+TEST(ConfigFileLookup, TextRulesDecideWhatIsACharacter) {
+  const Utf8TextRules utf8;
+  const struct {
+    const TextRules& rules;
+    std::string value, expected;
+  } values[] = {
+      {utf8, "caf\xC3\xA9;comment", "caf\xC3\xA9"},
+      {utf8, "\xE2\x82\xAC;x", "\xE2\x82\xAC"},
+      {kDoubleByte, "\xE2\x82\xAC;x", "\xE2\x82\xAC;x"},
+      {kDoubleByte, "caf\xE9;comment", "caf\xE9;comment"},
+  };
+  for (const auto& c : values) {
+    ConfigFile store(c.rules);
+    Fill(store, {{"S", {"k", c.value}}});
+    EXPECT_EQ(store.GetValue("S", "k", "dflt"), c.expected) << c.value;
+  }
+  ConfigFile store(utf8);
+  EXPECT_EQ(store.SameName("\xC3\x89T\xC3\x89", "\xC3\x89t\xC3\x89"), 0);
+  EXPECT_NE(store.SameName("\xC3\x89", "\xC3\xA9"), 0);
 }
 
 TEST(ConfigFileLookup, ListsOfUnequalLengthAreNotOverrun) {
@@ -214,6 +265,18 @@ TEST_F(ConfigFileTest, BackupNumbering) {
     store.filePath = (sub / c.file).string();
     store.NextBackupName();
     EXPECT_EQ(store.backupPath, (sub / c.expected).string());
+  }
+
+  // Where the platform ignores case in file names, so does the numbering.
+  const fs::path sub = dir_ / "case";
+  fs::create_directories(sub);
+  Write((sub / "TOOL.INI.004").string(), "");
+  for (const bool ignore_case : {false, true}) {
+    const DoubleByteRules rules(ignore_case);
+    ConfigFile store(rules);
+    store.filePath = (sub / "tool.ini").string();
+    store.NextBackupName();
+    EXPECT_EQ(store.backupPath, (sub / (ignore_case ? "tool.ini.005" : "tool.ini.001")).string());
   }
 }
 

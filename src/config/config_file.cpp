@@ -17,19 +17,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Texts are byte strings in the ANSI code page. In the East Asian double-byte
-// code pages a byte from 0x81 to 0xFE starts a two-byte character whose trail
-// byte may look like any ASCII character, letters and ';' included. The rule
-// is fixed here rather than taken from the process locale, so that lookups
-// behave the same on every machine.
-bool IsLeadByte(unsigned char c) {
-  return c >= 0x81 && c <= 0xFE;
-}
-
 // Length of the character at `pos`: 2 for a lead byte with a byte after it,
 // otherwise 1 (a lead byte at the end stands alone).
-std::size_t CharLength(std::string_view s, std::size_t pos) {
-  return IsLeadByte(static_cast<unsigned char>(s[pos])) && pos + 1 < s.size() ? 2 : 1;
+std::size_t CharLength(const TextRules& rules, std::string_view s, std::size_t pos) {
+  return rules.IsLeadByte(static_cast<unsigned char>(s[pos])) && pos + 1 < s.size() ? 2 : 1;
 }
 
 // Only ASCII letters fold, whatever the locale says.
@@ -37,12 +28,12 @@ unsigned char FoldAscii(unsigned char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
-int CompareNames(std::string_view a, std::string_view b, bool ignore_case) {
+int CompareNames(const TextRules& rules, std::string_view a, std::string_view b, bool ignore_case) {
   std::size_t i = 0;
   std::size_t j = 0;
   while (i < a.size() && j < b.size()) {
-    const std::size_t len_a = CharLength(a, i);
-    const std::size_t len_b = CharLength(b, j);
+    const std::size_t len_a = CharLength(rules, a, i);
+    const std::size_t len_b = CharLength(rules, b, j);
     if (len_a == 1 && len_b == 1) {
       unsigned char ca = static_cast<unsigned char>(a[i]);
       unsigned char cb = static_cast<unsigned char>(b[j]);
@@ -67,12 +58,27 @@ int CompareNames(std::string_view a, std::string_view b, bool ignore_case) {
 
 // Position of the last ';' that is a character of its own (not the trail
 // byte of a double-byte character), or npos.
-std::size_t LastCommentMark(std::string_view s) {
+std::size_t LastCommentMark(const TextRules& rules, std::string_view s) {
   std::size_t found = std::string_view::npos;
-  for (std::size_t i = 0; i < s.size(); i += CharLength(s, i)) {
+  for (std::size_t i = 0; i < s.size(); i += CharLength(rules, s, i)) {
     if (s[i] == ';') found = i;
   }
   return found;
+}
+
+// Whether `name` begins with `prefix`, where the file system may ignore case.
+bool StartsWith(std::string_view name, std::string_view prefix, bool ignore_case) {
+  if (name.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    auto a = static_cast<unsigned char>(name[i]);
+    auto b = static_cast<unsigned char>(prefix[i]);
+    if (ignore_case) {
+      a = FoldAscii(a);
+      b = FoldAscii(b);
+    }
+    if (a != b) return false;
+  }
+  return true;
 }
 
 // Largest number a backup name may carry; keeps the arithmetic in range
@@ -164,6 +170,11 @@ void AddLine(std::string_view line, std::vector<std::string>& names,
 
 }  // namespace
 
+const TextRules& DefaultTextRules() {
+  static const Utf8TextRules kUtf8;
+  return kUtf8;
+}
+
 ConfigFile::~ConfigFile() {
   if (modified) {
     // A destructor can neither throw nor report; a failed save is dropped
@@ -189,7 +200,7 @@ std::string ConfigFile::GetValue(const std::string& section, const std::string& 
   for (std::size_t j = std::min(keys.size(), values.size()); j-- > 0;) {
     if (SameName(keys[j], key) != 0) continue;
     const std::string& value = values[j];
-    return value.substr(0, LastCommentMark(value));
+    return value.substr(0, LastCommentMark(*rules_, value));
   }
   return default_value;
 }
@@ -203,7 +214,7 @@ int ConfigFile::FindSection(const std::string& name) const {
 }
 
 int ConfigFile::SameName(const std::string& a, const std::string& b) const {
-  return CompareNames(a, b, ignoreCase);
+  return CompareNames(*rules_, a, b, ignoreCase);
 }
 
 std::string ConfigFile::Save(bool keep_backup) {
@@ -258,7 +269,7 @@ void ConfigFile::NextBackupName() {
       } catch (const std::exception&) {
         continue;  // a name the ANSI code page can't spell is no backup of ours
       }
-      if (name.compare(0, prefix.size(), prefix) == 0) {
+      if (StartsWith(name, prefix, rules_->FileNamesIgnoreCase())) {
         largest = std::max(largest, BackupNumber(name));
       }
     }

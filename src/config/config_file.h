@@ -4,11 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "config/text_rules.h"
+
 namespace veltrane {
 
 class ConfigFile {
  public:
-  ConfigFile() = default;
+  explicit ConfigFile(const TextRules& rules = DefaultTextRules()) : rules_(&rules) {}
   ConfigFile(const ConfigFile&) = delete;
   ConfigFile& operator=(const ConfigFile&) = delete;
   // Saves when modified, then clears.
@@ -27,6 +29,9 @@ class ConfigFile {
   void NextBackupName();
   void Clear();
 
+  // The platform's text rules; they must outlive the store.
+  void SetTextRules(const TextRules& rules) { rules_ = &rules; }
+
   // Reads the written format back and binds the store to `path`. Returns
   // false (store untouched) when the file can't be read.
   bool Load(const std::string& path);
@@ -41,6 +46,9 @@ class ConfigFile {
   std::string filePath;
   bool keepBackup = false;
   bool isOpen = false;
+
+ private:
+  const TextRules* rules_;
 };
 
 }  // namespace veltrane

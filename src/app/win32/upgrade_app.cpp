@@ -7,6 +7,7 @@
 #include "app/dialog_view.h"
 #include "app/upgrade_dialog.h"
 #include "app/win32/am_error_reporter.h"
+#include "app/win32/ansi_text_rules.h"
 #include "app/win32/app_title.h"
 #include "app/win32/main_dialog.h"
 #include "app/win32/win32_dialog_view.h"
@@ -57,7 +58,9 @@ void UpgradeApp::RunDialog() {
   AppState state(reporter, title_, backups);
   dshow::DShowCaptureSession session(state.xu);
   ThreadSleeper sleeper;
+  AnsiTextRules text_rules;
   UpgradeDialog dialog(state, view, session, sleeper, clock);
+  dialog.Config().SetTextRules(text_rules);
   dialog.SetDumpDirectory(kDumpDirectory);
   MainDialog window(instance_, dialog, view);
   window.RunModal();
