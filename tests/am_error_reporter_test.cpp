@@ -28,7 +28,7 @@ TEST(AmErrorReporter, BoxesGoThroughTheView) {
   reporter.ShowErrorBox("Invalid pointer");
   reporter.ShowAppBox("Wrong XU GUID!");
   ASSERT_EQ(view.boxes.size(), 2u);
-  EXPECT_EQ(view.boxes[0], (testing::RecordedBox{BoxKind::kError, "Invalid pointer", "Error!"}));
+  EXPECT_EQ(view.boxes.at(0), (testing::RecordedBox{BoxKind::kError, "Invalid pointer", "Error!"}));
   EXPECT_EQ(view.boxes[1],
             (testing::RecordedBox{BoxKind::kApplication, "Wrong XU GUID!", "VeltraneUpgrade"}));
 }

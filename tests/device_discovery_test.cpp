@@ -95,7 +95,7 @@ TEST_F(ScanTest, ForeignDevicesAroundTheCameraLeaveUpgradeUsable) {
 
   EXPECT_EQ(rig.view.combo, std::vector<std::string>{testing::kCameraFriendlyName});
   ASSERT_EQ(rig.dialog.DevicePaths().size(), 1u);
-  EXPECT_EQ(rig.dialog.DevicePaths()[0], rig.CameraDevice().display_name);
+  EXPECT_EQ(rig.dialog.DevicePaths().at(0), rig.CameraDevice().display_name);
   EXPECT_EQ(rig.dialog.DeviceNames(), std::vector<std::string>{testing::kCameraFriendlyName});
   EXPECT_EQ(rig.view.Text(ctl::kStatusLine), kReady);
   EXPECT_EQ(rig.view.Text(ctl::kHintLine), kPress);
@@ -130,7 +130,7 @@ TEST_F(ScanTest, NoDeviceAtAllWarnsAndDisablesUpgrade) {
   Scan(rig);
 
   ASSERT_EQ(rig.view.boxes.size(), 1u);
-  EXPECT_EQ(rig.view.boxes[0],
+  EXPECT_EQ(rig.view.boxes.at(0),
             (testing::RecordedBox{BoxKind::kWarning,
                                   "Your device is not connected, please connect the device and "
                                   "restart the application",
@@ -156,7 +156,7 @@ TEST_F(ScanTest, UpperCaseIdsInTheDisplayNameMatch) {
   Scan(rig);
   EXPECT_EQ(rig.view.combo.size(), 1u);
   // The list keeps the name as enumeration gave it.
-  EXPECT_EQ(rig.dialog.DevicePaths()[0], rig.session.Devices()[0].display_name);
+  EXPECT_EQ(rig.dialog.DevicePaths().at(0), rig.session.Devices()[0].display_name);
   EXPECT_EQ(rig.view.log, std::vector<std::string>{"VID = 0x3f2a, PID = 0x0a51."});
 }
 

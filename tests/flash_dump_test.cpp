@@ -127,14 +127,15 @@ TEST_F(FlashDumpTest, WholeFlashIs65536LinesWithWrappedAddressesBeyond) {
   EXPECT_EQ(text, ExpectedLines(65536 + 16));
   EXPECT_EQ(Lengths(true).size(), 4097u);
   // Address 0x10000 reaches the camera as 0x0000.
-  EXPECT_EQ(rig->camera->Log().back().data[1], 0);
+  ASSERT_FALSE(rig->camera->Log().empty());
+  EXPECT_EQ(rig->camera->Log().back().data.at(1), 0);
 }
 
 TEST_F(FlashDumpTest, FailedGroupReadIsReportedAndItsLinesStillWritten) {
   Start(true);
   rig->camera->Knobs().fail_at = rig->camera->TransferCount() + 4;  // second group's GET
   rig->dialog.DumpFlash(32);
-  EXPECT_EQ(rig->view.boxes.back().text, "Fail to Read Flash Data!!!");
+  EXPECT_EQ(rig->view.LastBox().text, "Fail to Read Flash Data!!!");
   // The group buffer still holds the first group.
   std::string expected = ExpectedLines(16);
   for (std::uint32_t a = 16; a < 32; ++a) AppendDumpLine(expected, a, rig->camera->Flash()[a - 16]);
@@ -146,8 +147,8 @@ TEST_F(FlashDumpTest, FileThatCannotBeCreatedIsReportedAndNothingIsRead) {
   rig->dialog.SetDumpDirectory((dir / "missing" / "").string());
   rig->dialog.DumpFlash(64);
   ASSERT_EQ(rig->view.boxes.size(), 1u);
-  EXPECT_EQ(rig->view.boxes[0].kind, BoxKind::kApplication);
-  EXPECT_EQ(rig->view.boxes[0].text,
+  EXPECT_EQ(rig->view.boxes.at(0).kind, BoxKind::kApplication);
+  EXPECT_EQ(rig->view.boxes.at(0).text,
             "Can not create the dump file " + rig->dialog.DumpDirectory() +
                 "FW_2026_1208_060102.txt; the flash contents were not saved.");
   EXPECT_EQ(rig->camera->Log().size(), start);

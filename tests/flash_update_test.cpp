@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -218,6 +219,7 @@ TEST_F(FlashUpdateTest, DefaultExtendedUpdateSendsExactlyTheExpectedTraffic) {
                                "Start update procedure", "UVC: camera data backed up to " + backup,
                                "UVC: Check Flash Start...", " ", "UVC: Check Flash Pass ~", " ",
                                "UVC: completed to download code."}));
+  ASSERT_FALSE(rig->sleeper.waits.empty());
   EXPECT_EQ(rig->sleeper.waits.back(), 200u);
   EXPECT_EQ(rig->state.reboot_pending, 1);
   EXPECT_FALSE(rig->view.Enabled(ctl::kUpgradeButton));
@@ -226,6 +228,7 @@ TEST_F(FlashUpdateTest, DefaultExtendedUpdateSendsExactlyTheExpectedTraffic) {
   EXPECT_TRUE(rig->view.boxes.empty());
   // The bar climbs from 30 to 69 while programming.
   const auto& bar = rig->view.progress_history;
+  ASSERT_GE(bar.size(), 2u);
   EXPECT_EQ(*std::max_element(bar.begin(), bar.end() - 1), 69);
   EXPECT_EQ(bar.front(), 30);
   EXPECT_TRUE(std::is_sorted(bar.begin(), bar.end()));
@@ -412,8 +415,7 @@ TEST_P(VerifyTest, DroppedWriteFailsVerificationAndActivatesNothing) {
 
   EXPECT_NE(rig->camera->Flash(), p.extended ? ExpectedExtendedFlash(before) : ImageFlash());
   ASSERT_FALSE(rig->view.log.empty());
-  EXPECT_EQ(rig->view.log.back().rfind("UVC: Check Flash Fail at 0x", 0), 0u)
-      << rig->view.log.back();
+  EXPECT_EQ(rig->view.LastLog().rfind("UVC: Check Flash Fail at 0x", 0), 0u) << rig->view.LastLog();
   EXPECT_EQ(rig->view.BoxTexts(), std::vector<std::string>{kVerifyFailedBox});
   EXPECT_EQ(rig->view.progress, 0);
   EXPECT_TRUE(rig->session.GraphBuilt());
@@ -424,6 +426,50 @@ INSTANTIATE_TEST_SUITE_P(FlashUpdate, VerifyTest,
                          ::testing::Values(DroppedPiece{true, 0x1000}, DroppedPiece{true, 0xF020},
                                            DroppedPiece{true, 0xFF00}, DroppedPiece{false, 0x0040},
                                            DroppedPiece{false, 0xF800}));
+
+// A flash cell that goes bad once programming is over: from the first read
+// after it, the byte at `address` has bit 0 flipped.
+class OneBadCellCamera : public SimCamera {
+ public:
+  OneBadCellCamera(const SimKnobs& knobs, std::uint32_t address)
+      : SimCamera(knobs), address_(address) {}
+  HResult KsProperty(const KspNode& property, void* data, std::uint32_t length) override {
+    const bool is_set = (property.flags & kKsPropertyTypeSet) != 0;
+    if (!is_set && programmed_ && !flipped_) {
+      Flash()[address_] ^= 0x01;
+      flipped_ = true;
+    }
+    const HResult result = SimCamera::KsProperty(property, data, length);
+    const std::uint32_t write_id = Knobs().extended ? kIdProgram : kIdLoadData;
+    if (result == kSOk && is_set && property.id == write_id) programmed_ = true;
+    return result;
+  }
+
+ private:
+  std::uint32_t address_;
+  bool programmed_ = false;
+  bool flipped_ = false;
+};
+
+// One wrong byte anywhere fails verification and is named: the last byte of
+// a read chunk, the last area read back before the check, the last piece.
+TEST_F(FlashUpdateTest, OneWrongByteAnywhereFailsVerificationByItsAddress) {
+  const std::vector<std::pair<bool, std::uint32_t>> cells = {
+      {true, 0x003B}, {true, 0x1000},  {true, 0xF03B},  {true, 0xFFE0},
+      {true, 0xFFFF}, {false, 0x000F}, {false, 0xF010}, {false, 0xFFFF}};
+  for (const auto& [extended, address] : cells) {
+    RigSetup setup;
+    auto camera = std::make_shared<OneBadCellCamera>(Knobs(extended), address);
+    setup.camera = camera;
+    rig = std::make_unique<DialogRig>(setup);
+    rig->dialog.Initialise(true);
+    rig->dialog.OnUpgrade();
+    EXPECT_FALSE(rig->dialog.LastUpdateSucceeded()) << std::hex << address;
+    char expected[40];
+    std::snprintf(expected, sizeof expected, "UVC: Check Flash Fail at 0x%04X", address);
+    EXPECT_EQ(rig->view.LastLog(), expected) << (extended ? "extended" : "basic");
+  }
+}
 
 TEST_F(FlashUpdateTest, StrictCameraSeesAMissingEraseThatNothingVerifies) {
   const std::uint32_t number = FindTransfer(true, [](const TransferRecord& r) {
@@ -451,7 +497,7 @@ TEST_F(FlashUpdateTest, VerifyNamesTheFirstBadAddress) {
   rig->dialog.OnUpgrade();
   char expected[40];
   std::snprintf(expected, sizeof expected, "UVC: Check Flash Fail at 0x%04X", first);
-  EXPECT_EQ(rig->view.log.back(), expected);
+  EXPECT_EQ(rig->view.LastLog(), expected);
 }
 
 TEST_F(FlashUpdateTest, FailedVerifyReadFailsTheUpdate) {
@@ -461,7 +507,7 @@ TEST_F(FlashUpdateTest, FailedVerifyReadFailsTheUpdate) {
   });
   Start(true, [&](SimKnobs& k) { k.fail_at = number + 1; });
   rig->dialog.OnUpgrade();
-  EXPECT_EQ(rig->view.log.back(), "UVC: Check Flash Fail at 0x003C");
+  EXPECT_EQ(rig->view.LastLog(), "UVC: Check Flash Fail at 0x003C");
   EXPECT_EQ(rig->camera->Flash(), ExpectedExtendedFlash(before));
   ExpectFailedAndRetryable();
 }
@@ -476,8 +522,8 @@ class FlashUpdateEarlyReadTest : public FlashUpdateTest {
     EXPECT_EQ(rig->camera->Flash(), before);
     EXPECT_EQ(rig->state.image.Bytes(), ImageFlash());
     ASSERT_FALSE(rig->view.boxes.empty());
-    EXPECT_EQ(rig->view.boxes.back().text.rfind(box_start, 0), 0u) << rig->view.boxes.back().text;
-    EXPECT_EQ(rig->view.boxes.back().kind, BoxKind::kApplication);
+    EXPECT_EQ(rig->view.LastBox().text.rfind(box_start, 0), 0u) << rig->view.LastBox().text;
+    EXPECT_EQ(rig->view.LastBox().kind, BoxKind::kApplication);
     ExpectFailedAndRetryable();
   }
 };
@@ -534,7 +580,7 @@ TEST_F(FlashUpdateEarlyReadTest, ReadsThatDisagreeStopBeforeAnyErase) {
     Start(true, [&](SimKnobs& k) { k.drop_at = number; });
     rig->dialog.OnUpgrade();
     ExpectStoppedBeforeAnyErase("The camera's own data at flash address 0x");
-    EXPECT_NE(rig->view.boxes.back().text.find("read differently twice"), std::string::npos);
+    EXPECT_NE(rig->view.LastBox().text.find("read differently twice"), std::string::npos);
   }
 }
 
@@ -563,7 +609,7 @@ TEST_F(FlashUpdateTest, AnyRefusedEraseStopsBeforeProgramming) {
   rig->dialog.OnUpgrade();
   EXPECT_EQ(Count(kIdErase), 5u);
   EXPECT_EQ(Count(kIdProgram), 0u);
-  EXPECT_EQ(rig->view.log.back(), "UVC: fail to change mode!\nUVC: fail to load code!");
+  EXPECT_EQ(rig->view.LastLog(), "UVC: fail to change mode!\nUVC: fail to load code!");
   EXPECT_EQ(rig->view.progress, 0);
   EXPECT_FALSE(rig->session.GraphBuilt());
   ExpectFailedAndRetryable();
@@ -574,7 +620,7 @@ TEST_F(FlashUpdateTest, RefusedPieceStopsWithTheCameraBound) {
       FindTransfer(true, [](const TransferRecord& r) { return ProgramAt(r, 0x2000); });
   Start(true, [&](SimKnobs& k) { k.fail_at = number; });
   rig->dialog.OnUpgrade();
-  EXPECT_EQ(rig->view.boxes.back().text, "Fail to Download code!");
+  EXPECT_EQ(rig->view.LastBox().text, "Fail to Download code!");
   EXPECT_EQ(Count(kIdProgram), 0x2000u / 32 + 1);
   EXPECT_TRUE(rig->session.GraphBuilt());
   ExpectFailedAndRetryable();
@@ -598,8 +644,8 @@ TEST_F(FlashUpdateTest, NoCameraIsReportedTwice) {
   rig->session.Teardown();
   rig->camera->Unplug();
   rig->dialog.OnUpgrade();
-  EXPECT_EQ(rig->view.boxes.back().text, "Can not find device");
-  EXPECT_EQ(rig->view.log.back(), "Can not find device");
+  EXPECT_EQ(rig->view.LastBox().text, "Can not find device");
+  EXPECT_EQ(rig->view.LastLog(), "Can not find device");
   ExpectFailedAndRetryable();
 }
 
@@ -707,10 +753,10 @@ TEST_F(LaterRunTest, WithoutAUsableBackupAsksAndNoWritesNothing) {
 
   EXPECT_FALSE(rig->dialog.LastUpdateSucceeded());
   ASSERT_FALSE(rig->view.boxes.empty());
-  EXPECT_EQ(rig->view.boxes.back().kind, BoxKind::kQuestion);
-  EXPECT_NE(rig->view.boxes.back().text.find("(flash 0xB010-0xB0FF, 0xFF00-0xFF1F) read as erased"),
+  EXPECT_EQ(rig->view.LastBox().kind, BoxKind::kQuestion);
+  EXPECT_NE(rig->view.LastBox().text.find("(flash 0xB010-0xB0FF, 0xFF00-0xFF1F) read as erased"),
             std::string::npos)
-      << rig->view.boxes.back().text;
+      << rig->view.LastBox().text;
   EXPECT_EQ(Count(kIdErase), 0u);
   EXPECT_EQ(rig->camera->Flash(), failed);
   EXPECT_TRUE(Logged("UVC: update stopped before anything was erased."));
@@ -734,9 +780,9 @@ TEST_F(FlashUpdateTest, UnwritableBackupAsksFirstAndNoErasesNothing) {
 
   rig->dialog.OnUpgrade();
   ASSERT_FALSE(rig->view.boxes.empty());
-  EXPECT_EQ(rig->view.boxes.back().kind, BoxKind::kQuestion);
-  EXPECT_EQ(
-      rig->view.boxes.back().text.rfind("The camera's own settings could not be backed up", 0), 0u);
+  EXPECT_EQ(rig->view.LastBox().kind, BoxKind::kQuestion);
+  EXPECT_EQ(rig->view.LastBox().text.rfind("The camera's own settings could not be backed up", 0),
+            0u);
   EXPECT_EQ(Count(kIdErase), 0u);
   EXPECT_EQ(rig->camera->Flash(), before);
   ExpectFailedAndRetryable();
@@ -790,8 +836,8 @@ TEST_F(FlashUpdateTest, WriteProtectPinIsNamedFirstAndResetLast) {
   rig->dialog.Initialise(true);
   start = rig->camera->Log().size();
   rig->dialog.OnUpgrade();
-  EXPECT_EQ(rig->view.boxes.back().text, "Wrong WriteProtect Pin!");
-  EXPECT_EQ(rig->view.log.back(), "Can not find device");
+  EXPECT_EQ(rig->view.LastBox().text, "Wrong WriteProtect Pin!");
+  EXPECT_EQ(rig->view.LastLog(), "Can not find device");
   EXPECT_EQ(Count(kIdErase), 0u);
   ExpectFailedAndRetryable();
 }
@@ -887,6 +933,57 @@ TEST_F(FlashUpdateTest, AFailureAfterASuccessTakesTheBarBackToZero) {
   rig->dialog.OnUpgrade();
   EXPECT_EQ(rig->view.Text(ctl::kStatusLine), kFailedText);
   EXPECT_EQ(rig->view.progress, 0);
+}
+
+// Cameras that answer wrongly: every flash read returns the same made-up
+// bytes, or every control sits one selector off. The update and the dump end,
+// in failure, in bounded time.
+class MadeUpReadsCamera : public SimCamera {
+ public:
+  using SimCamera::SimCamera;
+  HResult KsProperty(const KspNode& property, void* data, std::uint32_t length) override {
+    const HResult result = SimCamera::KsProperty(property, data, length);
+    const bool read = (property.flags & kKsPropertyTypeGet) != 0 &&
+                      (property.id == kIdBlockReply || property.id == kIdReadFlash);
+    if (result == kSOk && read) {
+      auto* bytes = static_cast<std::uint8_t*>(data);
+      std::fill(bytes + (property.id == kIdBlockReply ? 4 : 0), bytes + length, 0x5A);
+    }
+    return result;
+  }
+};
+
+class OffByOneCamera : public SimCamera {
+ public:
+  using SimCamera::SimCamera;
+  HResult KsProperty(const KspNode& property, void* data, std::uint32_t length) override {
+    KspNode shifted = property;
+    if (shifted.id != 0) ++shifted.id;
+    return SimCamera::KsProperty(shifted, data, length);
+  }
+};
+
+TEST_F(FlashUpdateTest, CamerasThatAnswerWronglyEndInFailureInBoundedTime) {
+  TempDir dumps(true);
+  for (const bool extended : {true, false}) {
+    for (const bool made_up : {true, false}) {
+      RigSetup setup;
+      if (made_up) {
+        setup.camera = std::make_shared<MadeUpReadsCamera>(Knobs(extended));
+      } else {
+        setup.camera = std::make_shared<OffByOneCamera>(Knobs(extended));
+      }
+      rig = std::make_unique<DialogRig>(setup);
+      rig->dialog.SetDumpDirectory(PathText(dumps.Path()) + "/");
+      const auto started = std::chrono::steady_clock::now();
+      rig->dialog.Initialise(true);
+      rig->dialog.OnUpgrade();
+      rig->dialog.DumpFlash(65536);
+      EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+      EXPECT_FALSE(rig->dialog.LastUpdateSucceeded()) << extended << made_up;
+      EXPECT_EQ(rig->view.LastLog(), "UVC: logging Flash FW contect...finished.");
+    }
+  }
 }
 
 }  // namespace

@@ -84,8 +84,8 @@ TEST_F(MainDialogTest, DeviceEventsReachTheLogicAndAreAlwaysGranted) {
   EXPECT_TRUE(Send(WM_DEVICECHANGE, ctl::kDeviceRemoveComplete));
   EXPECT_EQ(Result(), TRUE);
   ASSERT_EQ(rig.view.boxes.size(), 1u);
-  EXPECT_EQ(rig.view.boxes[0].text, kNotConnected);
-  EXPECT_EQ(rig.view.boxes[0].kind, BoxKind::kWarning);
+  EXPECT_EQ(rig.view.boxes.at(0).text, kNotConnected);
+  EXPECT_EQ(rig.view.boxes.at(0).kind, BoxKind::kWarning);
   EXPECT_EQ(rig.state.upgrade_allowed, 0);
 }
 

@@ -90,6 +90,7 @@ TEST_F(SimCameraTest, ProbeFindsTheAnsweredSetAndLayout) {
     ProbeReply reply{};
     ASSERT_EQ(channel.ProbeXu(true, reply), c.found);
     EXPECT_EQ(channel.active_set, c.active);
+    ASSERT_FALSE(camera->Log().empty());
     EXPECT_EQ(camera->Log().back().id, 0u);
     if (!c.found) continue;
     EXPECT_EQ(reply[16], c.extended ? 0x10 : 0x0F);

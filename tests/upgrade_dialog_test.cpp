@@ -38,7 +38,7 @@ TEST(Initialise, FailedRegistrationIsShownAndTheStartUpGoesOn) {
   DialogRig rig;
   EXPECT_EQ(rig.dialog.Initialise(false), StartupResult::kCompleted);
   ASSERT_FALSE(rig.view.boxes.empty());
-  EXPECT_EQ(rig.view.boxes[0],
+  EXPECT_EQ(rig.view.boxes.at(0),
             (testing::RecordedBox{BoxKind::kApplication, "Resister Notification failed",
                                   "veltrane-upgrade"}));
 }

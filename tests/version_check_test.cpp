@@ -67,7 +67,7 @@ TEST_P(VersionQuestionTest, AsksWhenTheCameraIsNotOlderAndActsOnTheAnswer) {
     EXPECT_TRUE(rig->view.boxes.empty());
   } else {
     ASSERT_EQ(rig->view.boxes.size(), 1u);
-    EXPECT_EQ(rig->view.boxes[0], (testing::RecordedBox{BoxKind::kQuestion, c.question, ""}));
+    EXPECT_EQ(rig->view.boxes.at(0), (testing::RecordedBox{BoxKind::kQuestion, c.question, ""}));
   }
   EXPECT_EQ(rig->view.Enabled(ctl::kUpgradeButton), c.button_enabled);
   EXPECT_EQ(rig->state.upgrade_allowed, c.allowed_after);
@@ -115,7 +115,7 @@ TEST(CheckFirmwareVersion, BitsTheTextLeavesOutStillCount) {
       EXPECT_TRUE(rig->view.boxes.empty()) << std::hex << version;
     } else {
       ASSERT_EQ(rig->view.boxes.size(), 1u) << std::hex << version;
-      EXPECT_EQ(rig->view.boxes[0].text, question);
+      EXPECT_EQ(rig->view.boxes.at(0).text, question);
     }
   }
 }
@@ -225,7 +225,7 @@ TEST(CheckFirmwareVersion, FailedVersionReadKeepsTheMarkerAndAsksTheNewerQuestio
   EXPECT_EQ(rig->dialog.CheckFirmwareVersion(CheckVariant::kStartUp), CheckOutcome::kDeclined);
   EXPECT_EQ(rig->view.Text(ctl::kVersionField), "3.1.0.5.-5212-52");
   ASSERT_EQ(rig->view.boxes.size(), 2u);
-  EXPECT_EQ(rig->view.boxes[0].kind, BoxKind::kError);
+  EXPECT_EQ(rig->view.boxes.at(0).kind, BoxKind::kError);
   EXPECT_EQ(rig->view.boxes[1].text, kNewerQuestion);
 }
 

@@ -17,7 +17,7 @@
 namespace veltrane::testing {
 
 struct RecordedBox {
-  BoxKind kind;
+  BoxKind kind = BoxKind::kApplication;
   std::string text;
   std::string caption;
 
@@ -78,6 +78,10 @@ class RecordingView : public DialogView {
     auto it = enabled.find(control);
     return it == enabled.end() || it->second;
   }
+  // The last box and the last log line, or empty ones when there are none:
+  // a failed expectation must not take the test program down with it.
+  RecordedBox LastBox() const { return boxes.empty() ? RecordedBox{} : boxes.back(); }
+  std::string LastLog() const { return log.empty() ? std::string() : log.back(); }
   std::vector<std::string> BoxTexts() const {
     std::vector<std::string> out;
     for (const auto& box : boxes) out.push_back(box.text);
