@@ -88,6 +88,26 @@ prepare_prefix() {
     wineserver -w
     touch "$WINEPREFIX/.veltrane-e2e"
   fi
+  install_marlett
+}
+
+# Wine draws the caption buttons with its own Marlett font, which Debian
+# installs where this Wine does not look: without it the buttons show as the
+# letters r, 0, 1 and 2. The prefix gets a registered copy.
+install_marlett() {
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts
+  [ -f "$fonts/marlett.ttf" ] && return 0
+  local font
+  font=$(find /usr/share/wine /usr/lib/x86_64-linux-gnu/wine -name marlett.ttf -print -quit 2>/dev/null)
+  if [ -z "$font" ]; then
+    say "no marlett.ttf found: caption buttons show as letters"
+    return 0
+  fi
+  mkdir -p "$fonts"
+  cp "$font" "$fonts/marlett.ttf"
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts' \
+    /v "Marlett (TrueType)" /d marlett.ttf /f >>"$log" 2>&1
+  wineserver -w
 }
 
 win_path() { winepath -w "$1" 2>/dev/null; }
