@@ -127,6 +127,20 @@ TEST_F(Win32DialogViewTest, DispatchTakesOneMessageAtMost) {
   view.DispatchOneMessage();
 }
 
+TEST_F(Win32DialogViewTest, DispatchLeavesAQuitForTheLoopThatOwnsIt) {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+  // The quit comes first, so the one-message dispatch takes it.
+  PostMessageA(window.Get(), WM_QUIT, 42, 0);
+  PostMessageA(window.Get(), WM_APP, 0, 0);
+  view.DispatchOneMessage();
+  // Nothing else was taken, and the quit is there again with its exit code.
+  EXPECT_TRUE(PeekMessageA(&message, nullptr, WM_APP, WM_APP, PM_REMOVE));
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(message.wParam, 42u);
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+}
+
 }  // namespace
 }  // namespace veltrane::win32
 

@@ -88,6 +88,26 @@ prepare_prefix() {
     wineserver -w
     touch "$WINEPREFIX/.veltrane-e2e"
   fi
+  install_marlett
+}
+
+# Wine draws the caption buttons with its own Marlett font, which Debian
+# installs where this Wine does not look: without it the buttons show as the
+# letters r, 0, 1 and 2. The prefix gets a registered copy.
+install_marlett() {
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts
+  [ -f "$fonts/marlett.ttf" ] && return 0
+  local font
+  font=$(find /usr/share/wine /usr/lib/x86_64-linux-gnu/wine -name marlett.ttf -print -quit 2>/dev/null)
+  if [ -z "$font" ]; then
+    say "no marlett.ttf found: caption buttons show as letters"
+    return 0
+  fi
+  mkdir -p "$fonts"
+  cp "$font" "$fonts/marlett.ttf"
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts' \
+    /v "Marlett (TrueType)" /d marlett.ttf /f >>"$log" 2>&1
+  wineserver -w
 }
 
 win_path() { winepath -w "$1" 2>/dev/null; }
@@ -167,6 +187,25 @@ image[0xFF00:0xFF20] = before[0xFF00:0xFF20]
 open(sys.argv[3], "wb").write(image)
 PY
 }
+
+# Transfer numbers for the camera's fault knobs. All graphs of one run bind
+# the same camera, so the knobs count from 1 over everything the run sends.
+# A run that goes straight to Upgrade sends, in order:
+#   start-up: probe, version, release (a block read, SET+GET)             4
+#   the Upgrade command: the camera's string at 0xFF00 (SET+GET)          2
+#   the update: probe 1; variant probe 5 (a register write, two register
+#     reads of SET+GET); 0xB000-0xBFFF in 69 block reads of SET+GET     144
+#   one erase per 4 KB unit                                              16
+# then one transfer per 32-byte piece from address 0 (transfer 167). Any
+# change to what the program sends before programming moves them all.
+transfers_start_up=4
+transfers_upgrade_command=2
+transfers_update_before_erase=$((1 + 5 + 69 * 2))
+transfers_erase=16
+first_piece=$((transfers_start_up + transfers_upgrade_command + transfers_update_before_erase +
+  transfers_erase + 1))
+# The transfer that programs the piece at address $1.
+piece_at() { echo $((first_piece + $1 / 32)); }
 
 started=$(date +%s)
 start_xvfb || exit 1
@@ -298,24 +337,57 @@ backups=$(find "$WINEPREFIX/drive_c/users" -type d -path '*/AppData/Local/Veltra
 backup_count() { find "$backups" -maxdepth 1 -name 'camera-data-*.txt' 2>/dev/null | wc -l; }
 check "upgrade: camera data backed up in %LOCALAPPDATA%\\Veltrane\\Backups" test "$(backup_count)" -eq 1
 
-# --- An update that fails after erasing every unit (at the piece for 0x2000,
-# the 417th transfer of the graph the update binds), in a fresh camera.
-camera_files "extended=1" "fail=417"
+# --- An update that fails in the middle of programming (at the piece for
+# 0x2000, every unit erased), then Upgrade again in the same run: the second
+# attempt sees the half-written flash and must leave what a clean update does.
+camera_files "extended=1" "fail=$(piece_at 0x2000)"
 start_app
 drive wait-dialog 90
 cp "$camera_dir/flash.bin" "$work/flash-before-failure.bin"
 drive click 1011
 drive box "Error!" ok 120
+# Wine's AMGetErrorText names the code where Windows has a text for it.
+check "failed update: the channel's error box" has "box text=Error: 0x8007001f"
 drive box VeltraneUpgrade ok 60
 check "failed update: the refused piece is shown" has "box text=Fail to Download code!"
 drive wait-text 1010 "Upgrade failed. The new firmware was not activated." 30
 check "failed update: the status line says so" test $? -eq 0
+drive read
+check "failed update: progress back at 0" has "progress=0"
+check "failed update: Upgrade enabled again" has "upgrade=enabled"
+shot failed-update
+drive click 1011
+drive wait-text 1010 "Firmware upgrading successfully done!" 180
+check "retry: the update succeeds" test $? -eq 0
+drive no-box 1
+check "retry: no message box" test $? -eq 0
+stop_app
+expected_flash "$work/flash-before-failure.bin" "$work/flash-retry-expected.bin"
+check "retry: the flash is what a clean update leaves" cmp -s "$camera_dir/flash.bin" "$work/flash-retry-expected.bin"
+
+# --- The camera unplugged in the middle of the update (at the piece for
+# 0x8000); it stays gone. The next runs start from the flash it leaves.
+camera_files "extended=1" "unplug=$(piece_at 0x8000)"
+start_app
+drive wait-dialog 90
+cp "$camera_dir/flash.bin" "$work/flash-before-unplug.bin"
+drive click 1011
+drive box "Error!" ok 120
+check "unplugged: the channel's error box" has "box text=Error: 0x8007048f"
+drive box VeltraneUpgrade ok 60
+check "unplugged: the refused piece is shown" has "box text=Fail to Download code!"
+drive wait-text 1010 "Upgrade failed. The new firmware was not activated." 30
+check "unplugged: the status line says so" test $? -eq 0
+drive read
+check "unplugged: no success text" bash -c '! grep -qF "successfully" <<<"$1"' _ "$seen"
 stop_app
 cp "$camera_dir/flash.bin" "$work/flash-failed.bin"
+expected_flash "$work/flash-before-unplug.bin" "$work/flash-unplug-new.bin"
+check "unplugged: the flash is not the new firmware" bash -c '! cmp -s "$1" "$2"' _ "$work/flash-failed.bin" "$work/flash-unplug-new.bin"
 string_erased() {
   python3 -c 'import sys; sys.exit(0 if open(sys.argv[1], "rb").read()[0xFF00:0xFF20] == b"\xff" * 32 else 1)' "$1"
 }
-check "failed update: the camera's string is erased" string_erased "$work/flash-failed.bin"
+check "unplugged: the camera's string is erased" string_erased "$work/flash-failed.bin"
 
 # --- The next run without any backup: the question, and No writes nothing.
 printf '%s\n' "extended=1" >"$camera_dir/knobs.txt"
@@ -341,7 +413,7 @@ drive click 1011
 drive wait-text 1010 "Firmware upgrading successfully done!" 180
 check "restored: the update succeeds" test $? -eq 0
 stop_app
-expected_flash "$work/flash-before-failure.bin" "$work/flash-restored-expected.bin"
+expected_flash "$work/flash-before-unplug.bin" "$work/flash-restored-expected.bin"
 check "restored: the flash holds the camera's own data" cmp -s "$camera_dir/flash.bin" "$work/flash-restored-expected.bin"
 
 # --- A camera with the image's own version: the question, No disables Upgrade.

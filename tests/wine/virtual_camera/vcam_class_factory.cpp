@@ -36,7 +36,7 @@ HRESULT STDMETHODCALLTYPE VcamClassFactory::CreateInstance(IUnknown* outer, REFI
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
   IBaseFilter* filter = nullptr;
   try {
-    filter = std::make_unique<VcamFilter>(directory_).release();
+    filter = std::make_unique<VcamFilter>(SharedCamera::Get(directory_)).release();
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }

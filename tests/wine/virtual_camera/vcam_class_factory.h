@@ -13,7 +13,8 @@ namespace veltrane::vcam {
 
 class VcamClassFactory : public IClassFactory {
  public:
-  // `directory`: where each new filter finds knobs.txt and flash.bin.
+  // `directory`: where the camera behind the filters finds knobs.txt and
+  // flash.bin.
   explicit VcamClassFactory(std::string directory) : directory_(std::move(directory)) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;

@@ -5,25 +5,16 @@
 
 #include "camera/ks_property.h"
 #include "vcam_guids.h"
-#include "vcam_knobs.h"
 #include "vcam_pin_enum.h"
 
 namespace veltrane::vcam {
 
-VcamFilter::VcamFilter(const std::string& directory)
-    : flash_path_(directory + "flash.bin"), camera_(ReadKnobs(directory + "knobs.txt")) {
-  // A fresh camera carries the older firmware the knobs describe.
-  if (!camera_.LoadFlash(flash_path_)) camera_.SaveFlash(flash_path_);
-  saved_ = camera_.Flash();
+VcamFilter::VcamFilter(SharedCamera& camera) : camera_(camera) {
+  camera_.FilterCreated();
 }
 
 VcamFilter::~VcamFilter() {
-  SaveIfChanged();
-}
-
-void VcamFilter::SaveIfChanged() {
-  if (camera_.Flash() == saved_) return;
-  if (camera_.SaveFlash(flash_path_)) saved_ = camera_.Flash();
+  camera_.FilterGone();
 }
 
 HRESULT STDMETHODCALLTYPE VcamFilter::QueryInterface(REFIID iid, void** object) {
@@ -128,11 +119,6 @@ NTSTATUS STDMETHODCALLTYPE VcamFilter::KsProperty(PKSPROPERTY property, ULONG pr
   std::memcpy(static_cast<void*>(&record), property, sizeof(record));
   const HResult result = camera_.KsProperty(record, data, static_cast<std::uint32_t>(data_length));
   if (result >= 0 && returned != nullptr) *returned = data_length;
-  // A restart boots the new firmware: that is when it must be on disk.
-  if (camera_.Restarts() != saved_restarts_) {
-    saved_restarts_ = camera_.Restarts();
-    SaveIfChanged();
-  }
   return static_cast<NTSTATUS>(result);
 }
 

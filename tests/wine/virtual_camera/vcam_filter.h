@@ -1,7 +1,5 @@
 // The virtual camera: a capture filter without pins whose IKsControl is
-// answered by the camera simulator. Its flash lives in flash.bin beside the
-// DLL (created from knobs.txt when missing) and is written back when the
-// camera restarts and when the filter goes away having changed it.
+// answered by the process's one simulated camera (vcam_camera.h).
 #pragma once
 
 // windows.h must come first.
@@ -14,14 +12,13 @@
 
 #include <string>
 
-#include "camera/sim/sim_camera.h"
+#include "vcam_camera.h"
 
 namespace veltrane::vcam {
 
 class VcamFilter : public IBaseFilter, public IKsControl {
  public:
-  // `directory` holds knobs.txt and flash.bin, with its trailing separator.
-  explicit VcamFilter(const std::string& directory);
+  explicit VcamFilter(SharedCamera& camera);
   VcamFilter(const VcamFilter&) = delete;
   VcamFilter& operator=(const VcamFilter&) = delete;
 
@@ -56,13 +53,8 @@ class VcamFilter : public IBaseFilter, public IKsControl {
   ~VcamFilter();
 
  private:
-  void SaveIfChanged();
-
   LONG references_ = 1;
-  std::string flash_path_;
-  SimCamera camera_;
-  SimFlash saved_{};
-  unsigned saved_restarts_ = 0;
+  SharedCamera& camera_;
   IFilterGraph* graph_ = nullptr;  // not counted: the graph owns the filter
   std::wstring name_;
   FILTER_STATE state_ = State_Stopped;

@@ -57,8 +57,11 @@ SimKnobs ParseKnobs(const std::string& text) {
     } else if (key == "extended") {
       knobs.extended = number != 0;
     } else if (key == "fail") {
-      // Counted per filter: each graph binds a filter of its own.
       knobs.fail_at = static_cast<std::uint32_t>(number);
+    } else if (key == "unplug") {
+      knobs.unplug_at = static_cast<std::uint32_t>(number);
+    } else if (key == "drop") {
+      knobs.drop_at = static_cast<std::uint32_t>(number);
     }
   }
   return knobs;

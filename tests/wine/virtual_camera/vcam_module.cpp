@@ -116,7 +116,8 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* object) {
 }
 
 // Filters stay alive through the process-wide property interface until
-// exit; unloading early would pull their code away.
+// exit, and the camera behind them writes its flash out when the DLL goes at
+// process exit; unloading early would pull their code away.
 STDAPI DllCanUnloadNow() {
   return S_FALSE;
 }
