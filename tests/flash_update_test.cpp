@@ -152,6 +152,7 @@ class FlashUpdateTest : public ::testing::Test {
     EXPECT_FALSE(Logged("UVC: Check Flash Pass ~"));
     EXPECT_FALSE(Logged("UVC: completed to download code."));
     EXPECT_EQ(rig->view.Text(ctl::kStatusLine), kFailedText);
+    EXPECT_EQ(rig->view.Text(ctl::kHintLine), "");
     EXPECT_TRUE(rig->view.Enabled(ctl::kUpgradeButton));
     EXPECT_EQ(rig->state.upgrade_allowed, 1);
     EXPECT_EQ(rig->state.reboot_pending, 0);

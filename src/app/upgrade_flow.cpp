@@ -61,6 +61,8 @@ void UpgradeDialog::OnUpgrade() {
       // Nothing was activated: say so, and let the owner try again at once
       // rather than unplug a camera whose flash may be half written.
       view_.SetText(ctl::kStatusLine, kFailedText);
+      // The byte counts of the stopped update would read as progress.
+      view_.SetText(ctl::kHintLine, "");
       view_.SetProgress(0);
       state_.upgrade_allowed = 1;
       view_.EnableControl(ctl::kUpgradeButton, true);

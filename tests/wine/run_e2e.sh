@@ -194,13 +194,14 @@ PY
 #   start-up: probe, version, release (a block read, SET+GET)             4
 #   the Upgrade command: the camera's string at 0xFF00 (SET+GET)          2
 #   the update: probe 1; variant probe 5 (a register write, two register
-#     reads of SET+GET); 0xB000-0xBFFF in 69 block reads of SET+GET     144
+#     reads of SET+GET); 0xB000-0xBFFF twice in 69 block reads of
+#     SET+GET each, and the string at 0xFF00 a second time            284
 #   one erase per 4 KB unit                                              16
-# then one transfer per 32-byte piece from address 0 (transfer 167). Any
+# then one transfer per 32-byte piece from address 0 (transfer 307). Any
 # change to what the program sends before programming moves them all.
 transfers_start_up=4
 transfers_upgrade_command=2
-transfers_update_before_erase=$((1 + 5 + 69 * 2))
+transfers_update_before_erase=$((1 + 5 + 2 * 69 * 2 + 2))
 transfers_erase=16
 first_piece=$((transfers_start_up + transfers_upgrade_command + transfers_update_before_erase +
   transfers_erase + 1))
