@@ -83,22 +83,6 @@ struct SweepRig : EngineRig<HookedCamera> {
   }
 };
 
-// Extended: the image with the camera's own 0xB010-0xB0FF, rebalanced
-// checksums, serial index 3 and the camera's 32 bytes at 0xFF00. Basic: the
-// image as it is.
-SimFlash ExpectedFlash(bool extended, const SimFlash& before) {
-  FirmwareImage image;
-  if (!extended) return image.Bytes();
-  auto& bytes = image.Bytes();
-  std::copy(before.begin() + 0xB010, before.begin() + 0xB100, bytes.begin() + 0xB010);
-  image.Balance(image::kChecksumBlocks[0]);
-  image.Balance(image::kChecksumBlocks[1]);
-  bytes[image::kSerialIndexOffset] = 3;
-  image.Balance(image::kChecksumBlocks[2]);
-  std::copy(before.begin() + 0xFF00, before.begin() + 0xFF20, bytes.begin() + 0xFF00);
-  return bytes;
-}
-
 // What a clean update does, counted once.
 struct Reference {
   std::uint32_t update = 0;  // transfers of the update, numbered from 1

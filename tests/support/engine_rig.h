@@ -1,8 +1,10 @@
 // The update engine over one simulated camera, as the Upgrade command drives
 // it but without a dialog: the 0xFF00 read, the update, and the restart once
-// it succeeded. For the fault sweep and the engine's own tests.
+// it succeeded. For the fault sweep, the engine's own tests and the fuzz
+// targets.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>
@@ -19,6 +21,22 @@
 namespace veltrane::testing {
 
 inline constexpr char kEngineDevicePath[] = "usb#vid_3f2a&pid_0a51#engine";
+
+// What a clean update leaves in a camera whose flash was `before`. Extended:
+// the image with the camera's own 0xB010-0xB0FF, rebalanced checksums, serial
+// index 3 and the camera's 32 bytes at 0xFF00. Basic: the image as it is.
+inline SimFlash ExpectedFlash(bool extended, const SimFlash& before) {
+  FirmwareImage image;
+  if (!extended) return image.Bytes();
+  auto& bytes = image.Bytes();
+  std::copy(before.begin() + 0xB010, before.begin() + 0xB100, bytes.begin() + 0xB010);
+  image.Balance(image::kChecksumBlocks[0]);
+  image.Balance(image::kChecksumBlocks[1]);
+  bytes[image::kSerialIndexOffset] = 3;
+  image.Balance(image::kChecksumBlocks[2]);
+  std::copy(before.begin() + 0xFF00, before.begin() + 0xFF20, bytes.begin() + 0xFF00);
+  return bytes;
+}
 
 // Remembers what the engine told, without keeping anything per piece.
 class RecordingObserver : public UpdateObserver {
