@@ -230,6 +230,20 @@ class RecordingSession : public CaptureSession {
   std::vector<std::string> calls;
 };
 
+TEST_F(ScanTest, AnUpdateLooksTheCameraUpWithoutChangingWhatTheComboIndexes) {
+  RigSetup setup;
+  setup.before = {ForeignDevice()};
+  DialogRig rig(setup);
+  rig.dialog.Initialise(true);
+  // Nothing bound: the update looks the camera up among all devices.
+  rig.session.Teardown();
+  rig.dialog.OnUpgrade();
+  ASSERT_TRUE(rig.dialog.LastUpdateSucceeded());
+  rig.view.combo_selection = 0;
+  rig.dialog.SelectDevice();
+  EXPECT_EQ(rig.session.friendly_name, testing::kCameraFriendlyName);
+}
+
 TEST(BindDevice, TearsDownABoundDeviceFirstAndIgnoresBuildFailures) {
   testing::RecordingView view;
   testing::RecordingReporter reporter;

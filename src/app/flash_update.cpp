@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/control_ids.h"
 #include "app/device_discovery.h"
@@ -172,13 +173,15 @@ bool UpgradeDialog::RebindCamera() {
     state_.xu.ReportError(session.StopGraph());
     session.Teardown();
   } else {
-    device_paths_.clear();
-    device_names_.clear();
-    if (session.EnumerateDevices(device_paths_, device_names_) < 0) device_paths_.clear();
+    // Lists of its own: the dialog's lists stay those of the last scan, which
+    // the combo box's entries index.
+    std::vector<std::string> paths;
+    std::vector<std::string> names;
+    if (session.EnumerateDevices(paths, names) < 0) paths.clear();
     std::optional<std::size_t> found;
     std::string lowered;
-    for (std::size_t i = 0; i < device_paths_.size() && !found; ++i) {
-      lowered = ToLowerAscii(device_paths_[i]);
+    for (std::size_t i = 0; i < paths.size() && !found; ++i) {
+      lowered = ToLowerAscii(paths[i]);
       for (const std::string& match : settings_.device_match_list) {
         if (lowered.find(match) != std::string::npos) {
           found = i;
@@ -192,8 +195,8 @@ bool UpgradeDialog::RebindCamera() {
     }
     // The ids come from the first 299 characters; the device is bound by
     // its whole name, which is the only one it answers to.
-    display = device_paths_[*found];
-    if (*found < device_names_.size()) friendly = device_names_[*found];
+    display = paths[*found];
+    if (*found < names.size()) friendly = names[*found];
     const DeviceIds ids = ExtractLastIds(ToLowerAscii(display));
     view_.AppendLog(StringPrintf("PID = 0x%x, VID = 0x%x.", static_cast<unsigned>(ids.product),
                                  static_cast<unsigned>(ids.vendor)));

@@ -207,6 +207,7 @@ bool StoppedBeforeErasing(UpdateOutcome outcome) {
     case UpdateOutcome::kVariantMismatch:
     case UpdateOutcome::kCameraStringUnread:
     case UpdateOutcome::kCameraAreaUnread:
+    case UpdateOutcome::kCameraDataUnsteady:
     case UpdateOutcome::kDeclined:
     case UpdateOutcome::kWriteProtectRefused:
       return true;

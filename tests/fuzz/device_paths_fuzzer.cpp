@@ -231,15 +231,9 @@ void Run(std::string_view input) {
   }
 
   // Upgrade rebinds the device first, looking it up again when nothing is
-  // bound; a later selection still indexes the lists by combo entry. That
-  // lookup fills the lists with every device listed, accepted or not, so a
-  // selection can bind another device than its entry names
-  // (findings/device_paths/): checked where the two agree until it stops.
-  const bool lookup_lists_the_scan = !session.fails && paths == session.display_names &&
-                                     session.friendly_names.size() == paths.size();
+  // bound; the lists a later selection indexes stay those of the scan.
   dialog.UpdateFlash();
-  Require(!lookup_lists_the_scan || (dialog.DevicePaths() == paths &&
-                                     dialog.DeviceNames() == names && view.combo == names),
+  Require(dialog.DevicePaths() == paths && dialog.DeviceNames() == names && view.combo == names,
           "the device lists stay aligned with the combo entries through an update");
 }
 

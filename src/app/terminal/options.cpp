@@ -121,13 +121,33 @@ std::string ApplyKnob(std::string_view name, std::string_view value, SimOptions&
   return "bad value for simulator knob: '" + std::string(name) + "=" + std::string(value) + "'";
 }
 
+// Arguments are quoted in errors as given; control characters among them
+// are shown as escapes, so that an error stays one line.
+std::string Printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      out += StringPrintf("\\x%02x", static_cast<unsigned>(byte));
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string Hex(std::uint32_t value, int digits) {
   return StringPrintf("%0*X", digits, value);
 }
 
-}  // namespace
-
-std::string ParseKnobs(std::string_view text, SimOptions& sim) {
+std::string ParseKnobsQuoting(std::string_view text, SimOptions& sim) {
   if (text.empty()) return "";
   std::size_t start = 0;
   while (start <= text.size()) {
@@ -147,7 +167,7 @@ std::string ParseKnobs(std::string_view text, SimOptions& sim) {
   return "";
 }
 
-ParsedOptions ParseOptions(const std::vector<std::string>& args) {
+ParsedOptions ParseOptionsQuoting(const std::vector<std::string>& args) {
   ParsedOptions parsed;
   Options& o = parsed.options;
   bool said_yes = false;
@@ -189,7 +209,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     if (name == "--simulate") {
       o.simulate = true;
       if (has_inline) {
-        if (std::string error = ParseKnobs(inline_value, o.sim); !error.empty()) {
+        if (std::string error = ParseKnobsQuoting(inline_value, o.sim); !error.empty()) {
           parsed.error = error;
           return parsed;
         }
@@ -250,6 +270,18 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   }
   if (said_yes) o.answer = AnswerMode::kYes;
   if (said_no) o.answer = AnswerMode::kNo;
+  return parsed;
+}
+
+}  // namespace
+
+std::string ParseKnobs(std::string_view text, SimOptions& sim) {
+  return Printable(ParseKnobsQuoting(text, sim));
+}
+
+ParsedOptions ParseOptions(const std::vector<std::string>& args) {
+  ParsedOptions parsed = ParseOptionsQuoting(args);
+  parsed.error = Printable(parsed.error);
   return parsed;
 }
 
