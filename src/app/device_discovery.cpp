@@ -96,17 +96,10 @@ void UpgradeDialog::ScanDevices() {
 
   bool accepted_any = false;
   for (std::size_t i = 0; i < display_names.size(); ++i) {
-    const std::string lowered = ToLowerAscii(display_names[i]);
-    bool matches = false;
-    for (const std::string& match : settings_.device_match_list) {
-      if (lowered.find(match) != std::string::npos) {
-        matches = true;
-        break;
-      }
-    }
     // A device that matches nothing (a built-in webcam, say) is skipped
     // quietly; only a scan without any accepted device is an error.
-    if (!matches) continue;
+    if (!Accepts(settings_.device_match_list, display_names[i])) continue;
+    const std::string lowered = ToLowerAscii(display_names[i]);
 
     accepted_any = true;
     const std::string friendly = i < friendly_names.size() ? friendly_names[i] : std::string();

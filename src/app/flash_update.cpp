@@ -179,15 +179,8 @@ bool UpgradeDialog::RebindCamera() {
     std::vector<std::string> names;
     if (session.EnumerateDevices(paths, names) < 0) paths.clear();
     std::optional<std::size_t> found;
-    std::string lowered;
     for (std::size_t i = 0; i < paths.size() && !found; ++i) {
-      lowered = ToLowerAscii(paths[i]);
-      for (const std::string& match : settings_.device_match_list) {
-        if (lowered.find(match) != std::string::npos) {
-          found = i;
-          break;
-        }
-      }
+      if (Accepts(settings_.device_match_list, paths[i])) found = i;
     }
     if (!found) {
       view_.MessageBox(BoxKind::kApplication, text::kCanNotFindDevice, state_.app_title);

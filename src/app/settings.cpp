@@ -1,5 +1,6 @@
 #include "app/settings.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -69,6 +70,13 @@ std::int32_t ParseHexSetting(std::string_view text, std::int32_t unchanged) {
   if (!any_digit) return unchanged;
   if (negative) value = 0u - value;
   return static_cast<std::int32_t>(value);
+}
+
+bool Accepts(const DeviceMatchList& list, std::string_view display_name) {
+  const std::string lowered = ToLowerAscii(display_name);
+  return std::any_of(list.begin(), list.end(), [&](const std::string& match) {
+    return lowered.find(match) != std::string::npos;
+  });
 }
 
 std::string FormMatchString(const std::string& vendor, const std::string& product) {

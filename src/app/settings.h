@@ -20,6 +20,10 @@ std::string FormMatchString(const std::string& vendor, const std::string& produc
 
 using DeviceMatchList = std::array<std::string, 5>;
 
+// Whether a capture device's display name (its path) carries one of the
+// match strings, letter case aside: the one rule that accepts a camera.
+bool Accepts(const DeviceMatchList& list, std::string_view display_name);
+
 // What LoadSettings takes from the configuration store.
 struct DialogSettings {
   // The flash's write-protect pin is driven, through camera pin GPIO.

@@ -23,6 +23,10 @@ constexpr KnownCode kKnownCodes[] = {
     {kENotFound, "Element not found."},
     {kEDeviceGone, "A device attached to the system is not functioning."},
     {kEDeviceNotConnected, "The device is not connected."},
+    {kEInvalidData, "The data is invalid."},
+    {kENotSupported, "The request is not supported."},
+    {kETimeout, "The semaphore timeout period has expired."},
+    {kEInsufficientBuffer, "The data area passed to a system call is too small."},
 };
 
 }  // namespace

@@ -28,6 +28,13 @@ inline constexpr HResult kENotFound = static_cast<HResult>(0x80070490u);
 inline constexpr HResult kEDeviceGone = static_cast<HResult>(0x8007001Fu);
 // ERROR_DEVICE_NOT_CONNECTED as an HRESULT.
 inline constexpr HResult kEDeviceNotConnected = static_cast<HResult>(0x8007048Fu);
+// ERROR_INVALID_DATA, ERROR_NOT_SUPPORTED, ERROR_SEM_TIMEOUT and
+// ERROR_INSUFFICIENT_BUFFER as HRESULTs: how Linux's answers to a control
+// query read in the platform's terms.
+inline constexpr HResult kEInvalidData = static_cast<HResult>(0x8007000Du);
+inline constexpr HResult kENotSupported = static_cast<HResult>(0x80070032u);
+inline constexpr HResult kETimeout = static_cast<HResult>(0x80070079u);
+inline constexpr HResult kEInsufficientBuffer = static_cast<HResult>(0x8007007Au);
 
 // Same memory layout as the platform's GUID.
 struct Guid {

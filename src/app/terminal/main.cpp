@@ -1,9 +1,14 @@
 // veltrane-upgrade: the dialog's logic in a terminal.
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +22,8 @@
 #include "app/upgrade_dialog.h"
 #include "app/view_error_reporter.h"
 #include "camera/sim/sim_capture_session.h"
+#include "camera/uvc/uvc_capture_session.h"
+#include "camera/uvc/video_devices.h"
 #include "common/clock.h"
 #include "common/sleeper.h"
 #include "update/camera_data_backup.h"
@@ -30,6 +37,12 @@ constexpr int kExitUsage = 2;
 
 constexpr char kDefaultTitle[] = "veltrane-upgrade";
 constexpr char kAnotherInstanceText[] = "Another instance of this program is already running";
+// How long the terminal waits for a restarted camera to come back.
+constexpr std::chrono::seconds kReturnWait{20};
+// Once it is back, the quiet that says its nodes have all arrived.
+constexpr std::chrono::milliseconds kSettle{1500};
+constexpr unsigned kArrival = 0x8000;
+
 constexpr char kEraseOnlyQuestion[] =
     "--no-program erases the camera's flash and programs no firmware: the camera will not "
     "start until it is upgraded again.\n Do you want to continue?";
@@ -85,7 +98,119 @@ int StartupStatus(StartupResult result, const UpgradeDialog& dialog) {
   return kExitFailed;
 }
 
-int RunDialog(const std::string& title, const Options& options, SimSetup& sim) {
+// Where the dialog's cameras come from, and how the terminal sees the
+// camera leave and come back after the restart command.
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  virtual std::unique_ptr<CaptureSession> Session(XuChannel& channel) = 0;
+  // Right before the update: device events from before it are not the
+  // restart's.
+  virtual void Forget() {}
+  // After the restart command: hands the device events to the dialog until
+  // the camera is back.
+  virtual void AwaitReturn(UpgradeDialog& dialog) = 0;
+};
+
+class SimBackend : public Backend {
+ public:
+  explicit SimBackend(SimSetup& sim) : sim_(sim) {}
+  std::unique_ptr<CaptureSession> Session(XuChannel& channel) override {
+    return std::make_unique<SimCaptureSession>(channel, sim_.Devices());
+  }
+  void AwaitReturn(UpgradeDialog& dialog) override {
+    for (const unsigned event : sim_.Camera().TakeDeviceEvents()) dialog.OnDeviceChange(event);
+  }
+
+ private:
+  SimSetup& sim_;
+};
+
+class UvcBackend : public Backend {
+ public:
+  explicit UvcBackend(std::string only_node)
+      : only_node_(std::move(only_node)), monitor_(uvc::DeviceMonitor::Open()) {}
+
+  std::unique_ptr<CaptureSession> Session(XuChannel& channel) override {
+    return std::make_unique<uvc::UvcCaptureSession>(channel, devices_, only_node_);
+  }
+
+  void Forget() override {
+    while (monitor_ && Ready(std::chrono::milliseconds(0))) monitor_->Receive();
+  }
+
+  void AwaitReturn(UpgradeDialog& dialog) override {
+    if (!monitor_) {
+      std::puts("Can not watch for the camera's return; re-plug it to start the new firmware.");
+      return;
+    }
+    std::puts("Waiting for the camera to come back...");
+    std::fflush(stdout);
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + kReturnWait;
+    bool back = false;
+    for (auto now = Clock::now(); now < deadline; now = Clock::now()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+      if (!Ready(back ? std::min(left, kSettle) : left)) {
+        if (back) return;
+        continue;
+      }
+      if (const auto event = monitor_->Receive()) {
+        dialog.OnDeviceChange(*event);
+        back = back || *event == kArrival;
+      }
+    }
+    if (!back) {
+      std::printf(
+          "The camera did not come back within %d s; re-plug it to start the new firmware.\n",
+          static_cast<int>(kReturnWait.count()));
+    }
+  }
+
+ private:
+  bool Ready(std::chrono::milliseconds wait) {
+    pollfd poll_fd{monitor_->Fd(), POLLIN, 0};
+    int ready = 0;
+    do {
+      ready = poll(&poll_fd, 1, static_cast<int>(wait.count()));
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0;
+  }
+
+  std::string only_node_;
+  uvc::UdevVideoDevices devices_;
+  std::unique_ptr<uvc::DeviceMonitor> monitor_;
+};
+
+// One line per camera uvcvideo drives: node, USB ids, whether the settings
+// accept it, whether its extension unit was found, its name.
+int ListDevices(const std::string& title, const Options& options, UpgradeDialog& dialog,
+                const XuChannel& channel) {
+  uvc::UdevVideoDevices devices;
+  const auto listed = devices.List();
+  if (!listed) {
+    PrintError(title, "can not list the video devices (is sysfs mounted?)");
+    return kExitFailed;
+  }
+  int shown = 0;
+  for (const uvc::VideoDevice& device : *listed) {
+    if (!device.capture || (!options.device.empty() && device.node != options.device)) continue;
+    const auto units = uvc::ReadExtensionUnits(device);
+    const bool unit = uvc::FindUnit(units, channel.configured_set) != nullptr ||
+                      uvc::FindUnit(units, kFallbackXuSet) != nullptr;
+    std::printf("%s  %04x:%04x  %s  %s  %s\n", device.node.c_str(),
+                static_cast<unsigned>(device.vendor_id), static_cast<unsigned>(device.product_id),
+                Accepts(dialog.Settings().device_match_list, uvc::DisplayName(device))
+                    ? "accepted"
+                    : "not accepted",
+                unit ? "extension unit found" : "no extension unit", device.card.c_str());
+    ++shown;
+  }
+  if (shown == 0) std::puts("No camera that uvcvideo drives was found.");
+  return kExitOk;
+}
+
+int RunDialog(const std::string& title, const Options& options, Backend& backend) {
   TerminalView::Settings settings;
   settings.answer = options.answer;
   settings.verbose = options.verbose;
@@ -99,14 +224,18 @@ int RunDialog(const std::string& title, const Options& options, SimSetup& sim) {
                                                      : std::filesystem::path(options.backup_dir),
                           clock);
   AppState state(reporter, title, backups);
-  SimCaptureSession session(state.xu, sim.Devices());
+  const std::unique_ptr<CaptureSession> session = backend.Session(state.xu);
   ThreadSleeper sleeper;
-  UpgradeDialog dialog(state, view, session, sleeper, clock);
+  UpgradeDialog dialog(state, view, *session, sleeper, clock);
   dialog.SetDumpDirectory(options.dump_dir);
 
   if (!options.config_file.empty() && !dialog.Config().Load(options.config_file)) {
     PrintError(title, "--config: cannot read '" + options.config_file + "'");
     return kExitUsage;
+  }
+  if (options.list) {
+    dialog.LoadSettings();
+    return ListDevices(title, options, dialog, state.xu);
   }
 
   const int status = StartupStatus(dialog.Initialise(true), dialog);
@@ -142,13 +271,14 @@ int RunDialog(const std::string& title, const Options& options, SimSetup& sim) {
     return kExitFailed;
   }
 
+  backend.Forget();
   dialog.OnUpgrade();
   view.EndProgress();
   if (!dialog.LastUpdateSucceeded()) return kExitFailed;
 
   // The camera restarts with its new firmware: let the dialog see it leave
   // and come back, so the new version is shown.
-  for (const unsigned event : sim.Camera().TakeDeviceEvents()) dialog.OnDeviceChange(event);
+  if (dialog.LastUpdateEnd() != UpdateEnd::kErasedOnly) backend.AwaitReturn(dialog);
   return kExitOk;
 }
 
@@ -182,10 +312,12 @@ int Run(int argc, char** argv) {
   }
 
   if (!options.simulate) {
-    PrintError(title,
-               "No camera backend is available on this system; use --simulate to run against "
-               "the built-in camera simulator.");
-    return kExitFailed;
+    if (!options.trace_file.empty()) {
+      PrintError(title, "--trace records the simulator's transfers; it needs --simulate");
+      return kExitUsage;
+    }
+    UvcBackend backend(options.device);
+    return RunDialog(title, options, backend);
   }
 
   // Declared before the camera, so the trace outlives every transfer.
@@ -201,7 +333,8 @@ int Run(int argc, char** argv) {
   }
   if (!options.trace_file.empty()) trace.Attach(sim.Camera());
 
-  int status = RunDialog(title, options, sim);
+  SimBackend backend(sim);
+  int status = RunDialog(title, options, backend);
 
   // The camera's flash persists whatever happened to the run.
   if (const std::string error = sim.SaveFlash(); !error.empty()) {

@@ -214,6 +214,10 @@ ParsedOptions ParseOptionsQuoting(const std::vector<std::string>& args) {
           return parsed;
         }
       }
+    } else if (name == "--list") {
+      ok = flag(o.list);
+    } else if (name == "--device") {
+      ok = value_of(o.device);
     } else if (name == "--yes") {
       ok = flag(said_yes);
     } else if (name == "--no") {
@@ -264,6 +268,11 @@ ParsedOptions ParseOptionsQuoting(const std::vector<std::string>& args) {
     if (!ok) return parsed;
   }
 
+  if (o.simulate && (o.list || !o.device.empty())) {
+    parsed.error = std::string("options '--simulate' and '") + (o.list ? "--list" : "--device") +
+                   "' exclude each other: the simulator is no video node";
+    return parsed;
+  }
   if (said_yes && said_no) {
     parsed.error = "options '--yes' and '--no' exclude each other";
     return parsed;
@@ -291,9 +300,17 @@ std::string UsageText(const std::string& title) {
   text << "Usage: " << title << " [OPTION]...\n"
        << "Shows the firmware version of the Tessaro webcam and upgrades its firmware.\n"
        << "\n"
+       << "Without --simulate the program works on the cameras the kernel's uvcvideo\n"
+       << "driver drives, through their video nodes (/dev/videoN), which it needs to\n"
+       << "read and write: be a member of the 'video' group, or work from a desktop\n"
+       << "session with access to its seat's devices.\n"
+       << "\n"
        << "Options:\n"
-       << "  --simulate[=KNOBS]     run against the built-in camera simulator (required\n"
-       << "                         for now: no real camera backend is built in yet)\n"
+       << "  --list                 print every camera uvcvideo drives (node, USB ids,\n"
+       << "                         whether the settings accept it, whether its\n"
+       << "                         extension unit was found, name) and exit\n"
+       << "  --device /dev/videoN   use this video node only\n"
+       << "  --simulate[=KNOBS]     run against the built-in camera simulator instead\n"
        << "  --yes                  answer Yes to every question\n"
        << "  --no                   answer No to every question; without --yes or --no the\n"
        << "                         questions are asked on the terminal, and answered No\n"
@@ -317,7 +334,8 @@ std::string UsageText(const std::string& title) {
        << "                         ~/.local/state/veltrane-upgrade)\n"
        << "  --config FILE          read settings from a configuration file (default:\n"
        << "                         the built-in settings)\n"
-       << "  --trace FILE           write one line per extension-unit transfer to FILE\n"
+       << "  --trace FILE           with --simulate: write one line per extension-unit\n"
+       << "                         transfer to FILE\n"
        << "  --verbose              also print the message log, as \"log: <line>\"\n"
        << "  --help                 show this help and exit\n"
        << "  --version              show the version and exit\n"

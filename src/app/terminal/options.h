@@ -32,6 +32,10 @@ struct Options {
   bool version = false;
   bool simulate = false;
   SimOptions sim;
+  // Print the cameras uvcvideo drives and exit.
+  bool list = false;
+  // The one video node to use; empty: any.
+  std::string device;
   AnswerMode answer = AnswerMode::kAsk;
   bool verbose = false;
   std::string trace_file;

@@ -1,0 +1,121 @@
+#include "camera/uvc/uvc_capture_session.h"
+
+#include <fcntl.h>
+#include <linux/uvcvideo.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "camera/uvc/uvc_ks_control.h"
+
+namespace veltrane::uvc {
+
+// An open video node. Closing it at teardown leaves the channel's property
+// interface in place, answering "not connected" until the next bind.
+class OpenNode : public UvcNode {
+ public:
+  explicit OpenNode(int fd) : fd_(fd) {}
+  OpenNode(const OpenNode&) = delete;
+  OpenNode& operator=(const OpenNode&) = delete;
+  ~OpenNode() override { Close(); }
+
+  int Query(std::uint8_t unit, std::uint8_t selector, std::uint8_t request, std::uint16_t size,
+            std::uint8_t* data) override {
+    if (fd_ < 0) return -EBADF;
+    uvc_xu_control_query query{};
+    query.unit = unit;
+    query.selector = selector;
+    query.query = request;
+    query.size = size;
+    query.data = data;
+    int result = 0;
+    do {
+      result = ioctl(fd_, UVCIOC_CTRL_QUERY, &query);
+    } while (result < 0 && errno == EINTR);
+    return result < 0 ? -errno : result;
+  }
+
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+namespace {
+
+// HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED).
+constexpr HResult kEAccessDenied = static_cast<HResult>(0x80070005u);
+
+std::string AccessText(const std::string& node) {
+  return "Can not open " + node +
+         ": permission denied. Access to the camera needs membership of the 'video' group "
+         "(sudo usermod -aG video $USER, then log in again), or the access a desktop session "
+         "gives to its own seat's devices.";
+}
+
+}  // namespace
+
+UvcCaptureSession::UvcCaptureSession(XuChannel& channel, VideoDevices& devices,
+                                     std::string only_node)
+    : channel_(channel), devices_(devices), only_node_(std::move(only_node)) {}
+
+UvcCaptureSession::~UvcCaptureSession() = default;
+
+HResult UvcCaptureSession::EnumerateDevices(std::vector<std::string>& display_names,
+                                            std::vector<std::string>& friendly_names) {
+  const auto devices = devices_.List();
+  if (!devices) return kEFail;
+  bool listed = false;
+  for (const VideoDevice& device : *devices) {
+    if (!device.capture || (!only_node_.empty() && device.node != only_node_)) continue;
+    display_names.push_back(DisplayName(device));
+    friendly_names.push_back(device.card);
+    listed = true;
+  }
+  return listed ? kSOk : kSFalse;
+}
+
+HResult UvcCaptureSession::BuildGraph(const std::string& name) {
+  const auto devices = devices_.List();
+  const VideoDevice* found = nullptr;
+  if (devices) {
+    for (const VideoDevice& device : *devices) {
+      if (device.capture && DisplayName(device) == name) found = &device;
+    }
+  }
+  if (found == nullptr) {
+    // What binding a device that is not (or no longer) there yields.
+    channel_.ReportError(kEPointer);
+    return kEPointer;
+  }
+  const int fd = open(found->node.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == EACCES || errno == EPERM) {
+      channel_.Reporter().ShowErrorBox(AccessText(found->node));
+      return kEAccessDenied;
+    }
+    const HResult result =
+        errno == ENOENT || errno == ENODEV || errno == ENXIO ? kEDeviceNotConnected : kEFail;
+    channel_.ReportError(result);
+    return result;
+  }
+  if (node_) node_->Close();
+  node_ = std::make_shared<OpenNode>(fd);
+  channel_.SetPropertyInterface(std::make_shared<UvcKsControl>(node_, ReadExtensionUnits(*found)));
+  return kSOk;
+}
+
+HResult UvcCaptureSession::Teardown() {
+  if (node_) node_->Close();
+  node_.reset();
+  friendly_name.clear();
+  display_name.clear();
+  return kSOk;
+}
+
+}  // namespace veltrane::uvc
