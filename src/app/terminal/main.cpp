@@ -27,6 +27,7 @@
 #include "common/clock.h"
 #include "common/sleeper.h"
 #include "update/camera_data_backup.h"
+#include "veltrane_version.h"
 
 namespace veltrane {
 namespace {
@@ -296,7 +297,7 @@ int Run(int argc, char** argv) {
     return kExitOk;
   }
   if (options.version) {
-    std::printf("%s 2.03 (BurnCode Version = 2010/01/08. V2.03)\n", title.c_str());
+    std::printf("%s %s (BurnCode Version = 2010/01/08. V2.03)\n", title.c_str(), VELTRANE_VERSION);
     return kExitOk;
   }
 
