@@ -17,19 +17,9 @@ constexpr std::string_view kHeader = "Veltrane camera data backup 1";
 constexpr std::string_view kFilePrefix = "camera-data-";
 constexpr std::string_view kFileSuffix = ".txt";
 constexpr std::size_t kBytesPerLine = 32;
-constexpr std::size_t kMaxVersionLength = 40;
 // A backup is about 9.5 KB; anything much larger is not one.
 constexpr std::uintmax_t kMaxFileSize = 16 * 1024;
 constexpr unsigned kMaxSequence = 1000;
-
-std::uint32_t Crc32(std::string_view bytes) {
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (const char c : bytes) {
-    crc ^= static_cast<std::uint8_t>(c);
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
-}
 
 void AppendBytesLine(std::string& out, std::uint32_t address, std::span<const std::uint8_t> bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -169,6 +159,15 @@ std::optional<std::string> ReadSmallFile(const fs::path& path, std::string& erro
 
 }  // namespace
 
+std::uint32_t BackupChecksum(std::string_view text) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (const char c : text) {
+    crc ^= static_cast<std::uint8_t>(c);
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
 std::string PathText(const fs::path& path) {
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
@@ -185,7 +184,7 @@ std::string FormatBackup(const CameraDataBackup& backup) {
   text += "saved: " + backup.saved_at + "\n";
   AppendBytes(text, camera_data::kAreaAddress, backup.data.area);
   AppendBytes(text, camera_data::kStringAddress, backup.data.string);
-  text += StringPrintf("crc32: %08x\n", static_cast<unsigned>(Crc32(text)));
+  text += StringPrintf("crc32: %08x\n", static_cast<unsigned>(BackupChecksum(text)));
   return text;
 }
 
@@ -207,7 +206,7 @@ std::optional<CameraDataBackup> ParseBackup(std::string_view text, std::string& 
   backup.product_id = static_cast<std::uint16_t>(*product);
 
   const auto version = Field(lines.Next(), "firmware");
-  if (!version || version->size() > kMaxVersionLength || !IsPrintable(*version)) {
+  if (!version || version->size() > kMaxBackupVersionLength || !IsPrintable(*version)) {
     return fail("line 3: bad firmware version");
   }
   backup.firmware_version = std::string(*version);
@@ -220,7 +219,7 @@ std::optional<CameraDataBackup> ParseBackup(std::string_view text, std::string& 
       !ParseBytes(lines, camera_data::kStringAddress, backup.data.string)) {
     return fail("line " + std::to_string(lines.Number()) + ": bad data line");
   }
-  const std::uint32_t computed = Crc32(lines.Consumed());
+  const std::uint32_t computed = BackupChecksum(lines.Consumed());
   const auto stored = Field(lines.Next(), "crc32");
   const auto crc = stored ? ParseHexField(*stored, 8) : std::nullopt;
   if (!crc) return fail("line " + std::to_string(lines.Number()) + ": bad checksum line");

@@ -27,9 +27,13 @@ struct CameraDataBackup {
   CameraData data;
 };
 
+// The CRC-32 (IEEE) of a backup's text up to its checksum line.
+std::uint32_t BackupChecksum(std::string_view text);
 // The file's text, checksum line included.
 std::string FormatBackup(const CameraDataBackup& backup);
 // The backup a file's text holds, or nullopt with `error` saying why not.
+// The limits it applies: a firmware version text of at most 40 characters.
+inline constexpr std::size_t kMaxBackupVersionLength = 40;
 std::optional<CameraDataBackup> ParseBackup(std::string_view text, std::string& error);
 
 // "camera-data-3f2a-0a51-20261208-093259.txt"; `sequence` above 1 adds

@@ -19,16 +19,6 @@ namespace veltrane::fuzz {
 namespace {
 
 constexpr std::string_view kCrcKey = "crc32: ";
-constexpr std::size_t kMaxVersionLength = 40;
-
-std::uint32_t Crc32(std::string_view bytes) {
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (const char c : bytes) {
-    crc ^= static_cast<std::uint8_t>(c);
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
-}
 
 void RequireCanonical(std::string_view text) {
   std::string error;
@@ -49,7 +39,8 @@ std::string WithRecomputedCrc(std::string_view text) {
   const std::string_view body = text.substr(0, line + 1);
   const std::size_t end = text.find('\n', line + 1);
   const std::string_view after = end == std::string_view::npos ? "" : text.substr(end);
-  return std::string(body) + StringPrintf("crc32: %08x", static_cast<unsigned>(Crc32(body))) +
+  return std::string(body) +
+         StringPrintf("crc32: %08x", static_cast<unsigned>(BackupChecksum(body))) +
          std::string(after);
 }
 
@@ -83,7 +74,7 @@ void RequireFieldsRoundTrip(std::string_view input) {
   }
 
   const bool version_ok =
-      backup.firmware_version.size() <= kMaxVersionLength &&
+      backup.firmware_version.size() <= kMaxBackupVersionLength &&
       std::all_of(backup.firmware_version.begin(), backup.firmware_version.end(),
                   [](char c) { return c >= 0x20 && c <= 0x7E; });
   const bool time_ok = backup.saved_at.size() == 19 && [&] {
