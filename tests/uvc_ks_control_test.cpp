@@ -199,6 +199,7 @@ TEST(UvcKsControl, KernelAnswersMapToTheChannelsResults) {
       {-ETIMEDOUT, kETimeout},
       {-ENODEV, kEDeviceNotConnected},
       {-ENXIO, kEDeviceNotConnected},
+      {-ESHUTDOWN, kEDeviceNotConnected},
       {-EBADF, kEDeviceNotConnected},
       {-EINVAL, kEFail},
   };

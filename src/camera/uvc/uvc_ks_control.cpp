@@ -28,9 +28,11 @@ constexpr ErrnoResult kErrnoResults[] = {
     {ERANGE, kEDeviceGone},
     // No answer within the kernel's timeout.
     {ETIMEDOUT, kETimeout},
-    // Unplugged, or the node closed at teardown.
+    // Unplugged, or the node closed at teardown. A query in flight when the
+    // camera goes away ends with ESHUTDOWN, the ones after it with ENODEV.
     {ENODEV, kEDeviceNotConnected},
     {ENXIO, kEDeviceNotConnected},
+    {ESHUTDOWN, kEDeviceNotConnected},
     {EBADF, kEDeviceNotConnected},
 };
 
