@@ -1,0 +1,176 @@
+#!/bin/busybox sh
+# /init of the kernel end-to-end test's guest: loads the USB/IP and UVC
+# modules, then runs each case against veltrane-usbip-camera and prints one
+# "ok - <case>" or "FAIL - <case>" line per case on the serial console, and
+# "kernel-e2e done: passed=P failed=F" before it powers the guest off.
+# Past the firmware's screen codes, so that every line of ours starts a line.
+echo
+/bin/busybox --install -s /bin
+export PATH=/usr/bin:/bin HOME=/root
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs -o mode=1777 tmpfs /tmp
+# Here, not in the archive: building it needs no root.
+chown 1000:1000 /home/camuser
+
+passed=0
+failed=0
+ok() { echo "ok - $1"; passed=$((passed + 1)); }
+fail() {
+  echo "FAIL - $1"
+  failed=$((failed + 1))
+  [ -s /tmp/out ] && sed 's/^/#   /' /tmp/out
+  sed 's/^/#   server: /' /tmp/server.log 2>/dev/null | tail -5
+  dmesg | tail -15 | sed 's/^/#   dmesg: /'
+}
+# report STATUS NAME: one line for the case, with what it printed when it failed.
+report() {
+  if [ "$1" = 0 ]; then ok "$2"; else fail "$2"; fi
+}
+finish() {
+  echo "kernel-e2e done: passed=$passed failed=$failed uptime=$(cut -d' ' -f1 /proc/uptime)"
+  sync
+  poweroff -f
+}
+uptime_s() { cut -d' ' -f1 /proc/uptime; }
+
+for module in $(cat /lib/modules/order); do
+  if ! insmod "/lib/modules/$module.ko"; then
+    fail "insmod $module"
+    finish
+  fi
+done
+echo "# guest ready at $(uptime_s) s: $(uname -r), $(grep -m1 'model name' /proc/cpuinfo)"
+
+server=""
+# start_camera KNOB...: plugs a new camera in and waits for its capture node.
+start_camera() {
+  : >/tmp/server.log
+  veltrane-usbip-camera --flash-out /tmp/flash.bin "$@" 2>>/tmp/server.log &
+  server=$!
+  for _ in $(seq 100); do
+    [ -c /dev/video0 ] && return 0
+    sleep 0.1
+  done
+  echo "# no /dev/video0 after 10 s" >>/tmp/server.log
+  return 1
+}
+# stop_camera: the server writes the flash to /tmp/flash.bin and unplugs.
+stop_camera() {
+  kill -TERM "$server" 2>/dev/null
+  wait "$server"
+  server=""
+  for _ in $(seq 50); do
+    [ -e /dev/video0 ] || return 0
+    sleep 0.1
+  done
+}
+# upgrade ARG...: the program as a user runs it; output in /tmp/out, exit status in $rc.
+upgrade() {
+  timeout 120 veltrane-upgrade --backup-dir /tmp/backups "$@" </dev/null >/tmp/out 2>&1
+  rc=$?
+}
+has() { grep -qF -- "$1" /tmp/out; }
+lacks() { ! grep -qF -- "$1" /tmp/out; }
+# same_as_simulator KNOBS ARG...: what the program printed against uvcvideo
+# is what it prints against its built-in simulator with the same knobs,
+# but for the line that says it waits for the camera to come back.
+same_as_simulator() {
+  knobs=$1
+  shift
+  veltrane-upgrade --simulate="$knobs" --backup-dir /tmp/sim-backups "$@" </dev/null \
+    >/tmp/sim.out 2>&1
+  grep -v '^Waiting for the camera to come back\.\.\.$' /tmp/out | cmp -s - /tmp/sim.out
+}
+# The new version is read from the camera that came back, after the wait.
+back_with_new_version() {
+  sed -n '/^Waiting for the camera to come back\.\.\.$/,$p' /tmp/out |
+    grep -qx 'Current Firmware Version: 3.1.0.6.100108'
+}
+expected() {
+  veltrane-usbip-camera --expected-flash /tmp/expected.bin "$@"
+}
+
+# A full update in one camera configuration; the flash must be exactly what
+# a clean update leaves.
+# A basic-layout camera reports no version, here as in the simulator.
+full_upgrade() {
+  name=$1
+  knobs=$2
+  expected "$knobs"
+  start_camera "$knobs"
+  upgrade --upgrade --yes
+  stop_camera
+  [ "$rc" = 0 ] && has "Firmware upgrading successfully done!" &&
+    has "Waiting for the camera to come back..." && same_as_simulator "$knobs" --upgrade --yes &&
+    cmp -s /tmp/flash.bin /tmp/expected.bin
+  report $? "$name"
+}
+
+# No camera: the start-up says so and fails, the list says so and succeeds.
+upgrade
+[ "$rc" = 1 ] && has "No device found!" && same_as_simulator device=none
+report $? "no camera: start-up fails with 'No device found!'"
+upgrade --list
+[ "$rc" = 0 ] && has "No camera that uvcvideo drives was found."
+report $? "no camera: --list says none"
+
+start_camera
+upgrade
+[ "$rc" = 0 ] && has "Current Firmware Version: 3.1.0.5.091203" && same_as_simulator ""
+report $? "start-up shows 3.1.0.5.091203"
+upgrade --list
+[ "$rc" = 0 ] && grep -qx "/dev/video0  3f2a:0a51  accepted  extension unit found  Tessaro Cam" /tmp/out
+report $? "--list shows the camera, accepted, with its extension unit"
+chmod 0600 /dev/video0
+# camuser is in no group but its own.
+timeout 60 su camuser -s /bin/sh -c 'veltrane-upgrade --device /dev/video0' </dev/null >/tmp/out 2>&1
+rc=$?
+[ "$rc" = 1 ] && [ "$(stat -c %a /dev/video0)" = 600 ] && has "/dev/video0" &&
+  has "'video' group" && lacks "Current Firmware Version"
+report $? "a 0600 node: an unprivileged user is told the node and how to get access"
+stop_camera
+
+expected
+start_camera --record /tmp/update.rec
+t0=$(uptime_s)
+upgrade --upgrade --yes --device /dev/video0
+t1=$(uptime_s)
+stop_camera
+[ "$rc" = 0 ] && has "Firmware upgrading successfully done!" && back_with_new_version &&
+  same_as_simulator "" --upgrade --yes && cmp -s /tmp/flash.bin /tmp/expected.bin &&
+  grep -q "restart after transfer" /tmp/server.log
+report $? "full upgrade: expected flash, 3.1.0.6.100108 after the camera returns"
+echo "# full upgrade took $(awk "BEGIN { print $t1 - $t0 }") s, $(wc -l </tmp/update.rec) transfers"
+
+# Our backend against a bare loop of the same ioctls, on a fresh camera.
+start_camera
+veltrane-xu-bench --node /dev/video0 --record /tmp/update.rec >/tmp/out 2>&1
+rc=$?
+stop_camera
+echo "# measure (TCG): $(cat /tmp/out)"
+ratio=$(sed -n 's/.*ratio=\([0-9.]*\).*/\1/p' /tmp/out)
+[ "$rc" = 0 ] && awk "BEGIN { exit !($ratio <= 1.1) }"
+report $? "measure: our backend within 1.1 times the bare ioctls"
+
+# Faults in the middle of programming: 1000 pieces after the first.
+first_piece=$(awk '$2 == "SET" && $4 == "id=24" { print $1; exit }' /tmp/update.rec)
+middle=$((first_piece + 1000))
+start_camera unplug=$middle
+upgrade --upgrade --yes
+stop_camera
+[ "$rc" = 1 ] && lacks "successfully done" && lacks "3.1.0.6" && has "not connected" &&
+  ! cmp -s /tmp/flash.bin /tmp/expected.bin && grep -q "unplugged at transfer $middle" /tmp/server.log
+report $? "unplug at transfer $middle (programming) fails without a false success"
+start_camera fail=$middle
+upgrade --upgrade --yes
+stop_camera
+[ "$rc" = 1 ] && lacks "successfully done" && lacks "3.1.0.6" && has "not functioning"
+report $? "a stall at transfer $middle (programming) fails without a false success"
+
+full_upgrade "basic layout: full upgrade, expected flash, as in the simulator" layout=basic
+full_upgrade "fallback property set: full upgrade, expected flash, as in the simulator" set=fallback
+
+finish
+
