@@ -34,6 +34,8 @@ namespace {
 
 // Bus 1, device 2: any id serves, the kernel only echoes it.
 constexpr std::uint32_t kDevid = 0x00010002;
+// The host has the restart command's reply well before the camera leaves.
+constexpr auto kAckTime = std::chrono::milliseconds(20);
 // A camera takes a moment to boot its new firmware before it enumerates.
 constexpr auto kRebootTime = std::chrono::milliseconds(300);
 // The port frees shortly after a detach; a new attach waits that long.
@@ -138,6 +140,9 @@ class Server {
     if (camera_.Restarts() != restarts_) {
       restarts_ = camera_.Restarts();
       std::fprintf(stderr, "usbip-camera: restart after transfer %u\n", camera_.TransferCount());
+      // A camera acknowledges the command before it drops off the bus.
+      port_.Drain();
+      std::this_thread::sleep_for(kAckTime);
       port_.Detach();
       std::this_thread::sleep_for(kRebootTime);
       return AttachWithRetry(port_);

@@ -1,12 +1,16 @@
 #include "usbip_link.h"
 
 #include <fcntl.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace veltrane::usbip {
 namespace {
@@ -153,6 +157,14 @@ bool Port::Send(std::span<const std::uint8_t> frame) {
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+void Port::Drain() {
+  for (int tries = 0; fd_ >= 0 && tries < 1000; ++tries) {
+    int unread = 0;
+    if (ioctl(fd_, SIOCOUTQ, &unread) != 0 || unread == 0) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 }  // namespace veltrane::usbip

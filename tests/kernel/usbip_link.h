@@ -67,6 +67,9 @@ class Port {
   // broken frame.
   std::optional<Command> Receive();
   bool Send(std::span<const std::uint8_t> frame);
+  // Waits (up to about a second) until the kernel has read all that was
+  // sent, so that a detach right after does not cut off the last reply.
+  void Drain();
 
  private:
   void Close();
