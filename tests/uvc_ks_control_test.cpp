@@ -24,21 +24,12 @@ using Bytes = std::vector<std::uint8_t>;
 
 const Guid kConfigured = *ParseGuid("{F679EF5B-54DF-4BFC-B8CB-CA7E89A5233F}");
 
-Bytes GuidBytes(const Guid& g) {
-  Bytes b(16);
-  for (int i = 0; i < 4; ++i) b[i] = static_cast<std::uint8_t>(g.data1 >> (8 * i));
-  for (int i = 0; i < 2; ++i) b[4 + i] = static_cast<std::uint8_t>(g.data2 >> (8 * i));
-  for (int i = 0; i < 2; ++i) b[6 + i] = static_cast<std::uint8_t>(g.data3 >> (8 * i));
-  std::copy(g.data4.begin(), g.data4.end(), b.begin() + 8);
-  return b;
-}
-
 // A class-specific VideoControl unit: bLength, CS_INTERFACE, subtype, id,
 // the GUID, bNumControls, one source pin, bControlSize, bmControls, iExtension.
 Bytes Unit(std::uint8_t subtype, std::uint8_t id, const Guid& guid, std::uint8_t controls,
            const Bytes& bitmap) {
   Bytes d = {0, 0x24, subtype, id};
-  const Bytes g = GuidBytes(guid);
+  const GuidBytes g = GuidToBytes(guid);
   d.insert(d.end(), g.begin(), g.end());
   d.push_back(controls);
   d.push_back(1);  // bNrInPins
@@ -165,7 +156,8 @@ TEST(UvcKsControl, ProbeIsAnsweredFromTheDescriptor) {
     ASSERT_TRUE(rig.channel.ProbeXu(true, reply)) << controls;
     EXPECT_EQ(XuChannel::ReplyIsExtended(reply), extended) << controls;
     EXPECT_EQ(rig.channel.active_set == kFallbackXuSet, fallback);
-    EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 16), GuidBytes(guid));
+    const GuidBytes unit_guid = GuidToBytes(guid);
+    EXPECT_TRUE(std::equal(unit_guid.begin(), unit_guid.end(), reply.begin()));
     EXPECT_EQ(reply[1023], 0);
     EXPECT_TRUE(rig.node->calls.empty()) << "the probe sends nothing to the camera";
   }

@@ -1,5 +1,7 @@
 #include "camera/ks_property.h"
 
+#include <algorithm>
+
 #include "common/text_format.h"
 
 namespace veltrane {
@@ -52,6 +54,26 @@ std::string FormatGuid(const Guid& guid) {
                       static_cast<unsigned>(guid.data1), static_cast<unsigned>(guid.data2),
                       static_cast<unsigned>(guid.data3), d[0], d[1], d[2], d[3], d[4], d[5], d[6],
                       d[7]);
+}
+
+GuidBytes GuidToBytes(const Guid& guid) {
+  GuidBytes bytes{};
+  for (std::size_t i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(guid.data1 >> (8 * i));
+  for (std::size_t i = 0; i < 2; ++i) {
+    bytes[4 + i] = static_cast<std::uint8_t>(guid.data2 >> (8 * i));
+    bytes[6 + i] = static_cast<std::uint8_t>(guid.data3 >> (8 * i));
+  }
+  std::copy(guid.data4.begin(), guid.data4.end(), bytes.begin() + 8);
+  return bytes;
+}
+
+Guid GuidFromBytes(std::span<const std::uint8_t, 16> bytes) {
+  Guid guid;
+  for (std::size_t i = 0; i < 4; ++i) guid.data1 |= static_cast<std::uint32_t>(bytes[i]) << (8 * i);
+  guid.data2 = static_cast<std::uint16_t>(bytes[4] | bytes[5] << 8);
+  guid.data3 = static_cast<std::uint16_t>(bytes[6] | bytes[7] << 8);
+  std::copy(bytes.begin() + 8, bytes.end(), guid.data4.begin());
+  return guid;
 }
 
 }  // namespace veltrane

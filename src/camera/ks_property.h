@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,13 @@ static_assert(sizeof(Guid) == 16);
 std::optional<Guid> ParseGuid(std::string_view text);
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case.
 std::string FormatGuid(const Guid& guid);
+
+// The 16 bytes of a GUID as the platform's struct holds them in memory (the
+// first three fields little-endian), which is how USB descriptors and the
+// unit-information reply carry one; and back.
+using GuidBytes = std::array<std::uint8_t, 16>;
+GuidBytes GuidToBytes(const Guid& guid);
+Guid GuidFromBytes(std::span<const std::uint8_t, 16> bytes);
 
 inline constexpr std::uint32_t kKsPropertyTypeGet = 0x00000001;
 inline constexpr std::uint32_t kKsPropertyTypeSet = 0x00000002;

@@ -1,10 +1,11 @@
 // GUID texts (the XUGUID setting): whatever parses formats back to the same
 // text in upper case, which parses to the same GUID; FormatGuid of any GUID
 // parses back; and the channel takes a GUID text exactly when it parses.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -53,11 +54,11 @@ void Run(const std::uint8_t* data, std::size_t size) {
 
   // Any 16 bytes as a GUID.
   if (size >= sizeof(Guid)) {
-    Guid guid;
-    std::memcpy(&guid.data1, data, 4);
-    std::memcpy(&guid.data2, data + 4, 2);
-    std::memcpy(&guid.data3, data + 6, 2);
-    std::memcpy(guid.data4.data(), data + 8, 8);
+    const std::span<const std::uint8_t, 16> bytes(data, 16);
+    const Guid guid = GuidFromBytes(bytes);
+    const GuidBytes back = GuidToBytes(guid);
+    Require(std::equal(back.begin(), back.end(), bytes.begin()),
+            "a GUID's bytes come back as they were read");
     const std::string formatted = FormatGuid(guid);
     Require(IsCanonical(formatted), "FormatGuid writes 38 characters without lower case");
     Require(ParseGuid(formatted) == guid, "FormatGuid of any GUID parses back");

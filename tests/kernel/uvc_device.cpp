@@ -65,9 +65,9 @@ class Bytes {
   }
   Bytes& U16(std::uint32_t v) { return U8(v).U8(v >> 8); }
   Bytes& U32(std::uint32_t v) { return U16(v).U16(v >> 16); }
-  Bytes& GuidBytes(const Guid& g) {
-    U32(g.data1).U16(g.data2).U16(g.data3);
-    out.insert(out.end(), g.data4.begin(), g.data4.end());
+  Bytes& GuidOf(const Guid& g) {
+    const GuidBytes bytes = GuidToBytes(g);
+    out.insert(out.end(), bytes.begin(), bytes.end());
     return *this;
   }
   // Patches a 16-bit field written earlier.
@@ -178,7 +178,7 @@ std::vector<std::uint8_t> UvcDevice::ConfigurationDescriptor() const {
         .U8(kClassInterfaceType)
         .U8(0x06)
         .U8(kUnit)
-        .GuidBytes(guid)
+        .GuidOf(guid)
         .U8(knobs.extended ? 0x10 : 0x0F);
     b.U8(1).U8(kInputTerminal).U8(controls.size());
     for (const std::uint8_t byte : controls) b.U8(byte);
@@ -194,7 +194,7 @@ std::vector<std::uint8_t> UvcDevice::ConfigurationDescriptor() const {
   b.U8(0).U8(0).U8(0).U8(1).U8(0);
   // One uncompressed YUY2 format with one frame.
   b.U8(27).U8(kClassInterfaceType).U8(0x04).U8(1).U8(1);
-  b.GuidBytes({0x32595559, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}});
+  b.GuidOf({0x32595559, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}});
   b.U8(16).U8(1).U8(0).U8(0).U8(0).U8(0);
   b.U8(30).U8(kClassInterfaceType).U8(0x05).U8(1).U8(0).U16(kWidth).U16(kHeight);
   b.U32(kFrameBytes * 8 * 30).U32(kFrameBytes * 8 * 30).U32(kFrameBytes).U32(kFrameInterval);

@@ -243,12 +243,8 @@ HResult SimCamera::Handle(std::uint32_t selector, bool is_set, std::uint8_t* dat
       // The unit's GUID as the platform lays it out, then the control count.
       const Guid& set =
           knobs_.answers == SimPropertySet::kFallback ? kFallbackXuSet : knobs_.configured_set;
-      for (std::uint32_t i = 0; i < 4; ++i) data[i] = Lo(set.data1 >> (8 * i));
-      data[4] = Lo(set.data2);
-      data[5] = Lo(set.data2 >> 8u);
-      data[6] = Lo(set.data3);
-      data[7] = Lo(set.data3 >> 8u);
-      std::copy(set.data4.begin(), set.data4.end(), data + 8);
+      const GuidBytes bytes = GuidToBytes(set);
+      std::copy(bytes.begin(), bytes.end(), data);
       data[16] = knobs_.extended ? kProbeExtendedMarker : kProbeBasicMarker;
       return kSOk;
     }

@@ -17,17 +17,6 @@ constexpr std::uint8_t kExtensionUnitSubtype = 0x06;
 constexpr std::size_t kUnitFixedBytes = 22;
 constexpr std::size_t kGuidOffset = 4;
 
-Guid GuidAt(std::span<const std::uint8_t> bytes) {
-  Guid guid;
-  guid.data1 = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-               static_cast<std::uint32_t>(bytes[2]) << 16 |
-               static_cast<std::uint32_t>(bytes[3]) << 24;
-  guid.data2 = static_cast<std::uint16_t>(bytes[4] | bytes[5] << 8);
-  guid.data3 = static_cast<std::uint16_t>(bytes[6] | bytes[7] << 8);
-  std::copy(bytes.begin() + 8, bytes.begin() + 16, guid.data4.begin());
-  return guid;
-}
-
 // The unit a descriptor declares, or nothing when its fields don't fit.
 bool ParseUnit(std::span<const std::uint8_t> d, ExtensionUnit& unit) {
   if (d.size() < kUnitFixedBytes + 1) return false;
@@ -38,7 +27,7 @@ bool ParseUnit(std::span<const std::uint8_t> d, ExtensionUnit& unit) {
   const std::size_t controls_at = control_size_at + 1;
   if (controls_at + control_size > d.size()) return false;
   unit.unit_id = d[3];
-  unit.guid = GuidAt(d.subspan(kGuidOffset, 16));
+  unit.guid = GuidFromBytes(d.subspan<kGuidOffset, 16>());
   unit.num_controls = d[20];
   unit.controls.assign(d.begin() + static_cast<std::ptrdiff_t>(controls_at),
                        d.begin() + static_cast<std::ptrdiff_t>(controls_at + control_size));

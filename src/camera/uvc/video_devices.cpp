@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string_view>
 
 #include "common/text_format.h"
@@ -41,10 +40,7 @@ std::uint16_t HexAttribute(udev_device* device, const char* name) {
   if (text.empty() || text.size() > 4) return 0;
   std::uint32_t value = 0;
   for (const char c : text) {
-    const int digit = c >= '0' && c <= '9'   ? c - '0'
-                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                             : -1;
+    const int digit = HexDigitValue(c);
     if (digit < 0) return 0;
     value = value << 4 | static_cast<std::uint32_t>(digit);
   }
@@ -101,13 +97,9 @@ std::string DisplayName(const VideoDevice& device) {
 std::vector<ExtensionUnit> ReadExtensionUnits(const VideoDevice& device) {
   std::ifstream in(device.descriptors_path, std::ios::binary);
   if (!in) return {};
-  std::vector<std::uint8_t> bytes;
-  bytes.reserve(4096);
-  std::istreambuf_iterator<char> it(in);
-  for (std::streamsize n = 0; it != std::istreambuf_iterator<char>() && n < kMaxDescriptorBytes;
-       ++it, ++n) {
-    bytes.push_back(static_cast<std::uint8_t>(*it));
-  }
+  std::vector<std::uint8_t> bytes(kMaxDescriptorBytes);
+  in.read(reinterpret_cast<char*>(bytes.data()), kMaxDescriptorBytes);
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
   return ParseExtensionUnits(bytes, device.interface_number);
 }
 
