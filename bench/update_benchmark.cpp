@@ -17,6 +17,7 @@
 #include "camera/sim/sim_camera.h"
 #include "camera/sim/sim_capture_session.h"
 #include "camera/xu_channel.h"
+#include "support/native_files.h"
 #include "support/quiet_rig.h"
 #include "support/temp_dir.h"
 #include "update/camera_data_backup.h"
@@ -136,7 +137,8 @@ BENCHMARK(BM_SimulatorReplay)->Arg(1)->Arg(0)->ArgName("extended")->Unit(benchma
 void BM_BackupFile(benchmark::State& state) {
   testing::TempDir dir;
   testing::FixedClock clock;
-  BackupDirectory backups(dir.Path(), clock);
+  testing::NativePrivateFiles files;
+  BackupDirectory backups(dir.Path(), clock, files);
   CameraDataBackup backup;
   backup.vendor_id = 0x3F2A;
   backup.product_id = 0x0A51;

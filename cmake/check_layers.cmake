@@ -17,6 +17,8 @@ set(rules
   "camera/sim=common config camera update camera/sim"
   "camera/dshow=common config camera camera/dshow"
   "camera/uvc=common config camera camera/uvc"
+  "update/posix=common config camera update update/posix"
+  "update/win32=common config camera update update/win32"
   "app/win32=*"
   "app/terminal=*")
 # The portable core: the standard library only.

@@ -1,5 +1,5 @@
-// Backup files of the camera's own data: the format, damage detection, and
-// the directory that picks the newest valid backup.
+// Update records: the format, damage detection, and the directory that
+// lists the unfinished ones newest first.
 #include "update/camera_data_backup.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/native_files.h"
 #include "support/recording_view.h"
 #include "support/temp_dir.h"
 
@@ -21,12 +22,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-CameraDataBackup Sample(std::uint16_t vendor = 0x3F2A, std::uint8_t seed = 1) {
+CameraDataBackup Sample(std::uint16_t vendor = 0x3F2A, std::uint8_t seed = 1,
+                        std::uint16_t product = 0x0A51) {
   CameraDataBackup backup;
   backup.vendor_id = vendor;
-  backup.product_id = 0x0A51;
+  backup.product_id = product;
+  backup.device = "usb#vid_3f2a&pid_0a51#1-1:1.0#/dev/video0";
   backup.firmware_version = "3.1.0.5.091203";
-  backup.saved_at = "2026-12-08 09:32:59";
+  backup.saved_at = "2026-12-08T09:32:59Z";
+  backup.sequence = 7;
   for (std::size_t i = 0; i < backup.data.area.size(); ++i) {
     backup.data.area[i] = static_cast<std::uint8_t>(i * 7 + seed);
   }
@@ -42,19 +46,28 @@ std::string ReadText(const fs::path& path) {
 }
 
 TEST(CameraDataBackupFormat, ParsesWhatItWrites) {
-  const CameraDataBackup written = Sample();
-  std::string error;
-  const auto read = ParseBackup(FormatBackup(written), error);
-  ASSERT_TRUE(read) << error;
-  EXPECT_EQ(read->vendor_id, written.vendor_id);
-  EXPECT_EQ(read->product_id, written.product_id);
-  EXPECT_EQ(read->firmware_version, written.firmware_version);
-  EXPECT_EQ(read->saved_at, written.saved_at);
-  EXPECT_EQ(read->data, written.data);
+  // The checksum's known answer: without its final inversion every record
+  // older programs wrote would read as damaged.
+  EXPECT_EQ(BackupChecksum("123456789"), 0xCBF43926u);
+  for (const bool finished : {false, true}) {
+    CameraDataBackup written = Sample();
+    written.finished = finished;
+    std::string error;
+    const auto read = ParseBackup(FormatBackup(written), error);
+    ASSERT_TRUE(read) << error;
+    EXPECT_EQ(FormatBackup(*read), FormatBackup(written));
+    EXPECT_EQ(read->finished, finished);
+    EXPECT_EQ(read->sequence, 7u);
+    EXPECT_EQ(read->device, written.device);
+    EXPECT_EQ(read->data, written.data);
+  }
 }
 
 TEST(CameraDataBackupFormat, RefusesDamagedText) {
   const std::string good = FormatBackup(Sample());
+  auto replace = [](std::string from, std::string to) {
+    return [=](std::string t) { return t.replace(t.find(from), from.size(), to); };
+  };
   struct Case {
     const char* what;
     std::function<std::string(std::string)> damage;
@@ -68,9 +81,13 @@ TEST(CameraDataBackupFormat, RefusesDamagedText) {
          return t;
        },
        "checksum mismatch"},
-      {"cut short", [](std::string t) { return t.substr(0, t.size() / 2); }, "bad data line"},
+      {"a data line longer than its bytes", replace("b040: ", "b040: 00"), "bad data line"},
       {"another file", [](std::string) { return std::string("[ISPSet]\nPID1=0a51\n"); },
        "not a camera data backup"},
+      {"an older version's backup", replace("backup 2\n", "backup 1\n"), "older version"},
+      {"no update state", replace("update: started\n", "update: done\n"), "bad update state"},
+      {"a sequence with a leading zero", replace("sequence: 7", "sequence: 07"), "bad sequence"},
+      {"local time", replace("09:32:59Z", "09:32:59 "), "bad time"},
       {"text after the checksum", [](std::string t) { return t + "more\n"; },
        "text after the checksum"},
       {"upper-case data",
@@ -86,45 +103,73 @@ TEST(CameraDataBackupFormat, RefusesDamagedText) {
     EXPECT_FALSE(ParseBackup(c.damage(good), error)) << c.what;
     EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
   }
+  // A record cut off anywhere, as a crash in the middle of a copy leaves it.
+  for (std::size_t size = 0; size < good.size(); ++size) {
+    std::string error;
+    ASSERT_FALSE(ParseBackup(std::string_view(good).substr(0, size), error)) << size;
+    ASSERT_EQ(error.find('\n'), std::string::npos) << size;
+  }
 }
 
-TEST(BackupDirectory, NewestValidBackupWinsAndOthersAreNamed) {
+TEST(BackupDirectory, UnfinishedRecordsComeNewestFirstAndOthersAreNamed) {
   TempDir dir;
   FixedClock clock;
-  BackupDirectory backups(dir.Path(), clock);
+  NativePrivateFiles files;
+  BackupDirectory backups(dir.Path() / "records", clock, files);
+  // 2026-12-08 09:32:59.
   clock.time.tm_year = 126;
-  clock.time.tm_mday = 7;
-  ASSERT_TRUE(backups.Write(Sample(0x3F2A, 1)).ok);
+  clock.time.tm_mon = 11;
   clock.time.tm_mday = 8;
-  ASSERT_TRUE(backups.Write(Sample(0x3F2A, 2)).ok);
-  // Within the same second: the later one is newer.
-  const auto newest = backups.Write(Sample(0x3F2A, 3));
-  ASSERT_TRUE(newest.ok) << newest.error;
-  EXPECT_EQ(fs::path(newest.path).filename(), "camera-data-3f2a-0a51-20260108-000000-2.txt");
-  // Another camera's backup is not even looked at.
-  ASSERT_TRUE(backups.Write(Sample(0x5C71, 4)).ok);
-  // Files under this camera's name that are not its backups.
-  std::ofstream(dir.Path() / "camera-data-3f2a-0a51-20990101-000000.txt") << "garbage";
-  const std::string foreign = ReadText(dir.Path() / "camera-data-5c71-0a51-20260108-000000.txt");
-  std::ofstream(dir.Path() / "camera-data-3f2a-0a51-20990102-000000.txt", std::ios::binary)
-      << foreign;
+  clock.time.tm_hour = 9;
+  clock.time.tm_min = 32;
+  clock.time.tm_sec = 59;
+  auto write = [&](const CameraDataBackup& backup) {
+    const auto written = backups.Write(backup);
+    EXPECT_TRUE(written.ok) << written.error;
+    return written;
+  };
+  const auto first = write(Sample(0x3F2A, 1));
+  const auto finished = write(Sample(0x3F2A, 2));
+  ASSERT_TRUE(backups.MarkFinished({Sample(0x3F2A, 2), finished.path}).ok);
+  // Within the same second, and with the clock turned back: the sequence
+  // orders them.
+  const auto second = write(Sample(0x3F2A, 3));
+  clock.time.tm_hour = 8;
+  const auto third = write(Sample(0x3F2A, 4));
+  EXPECT_EQ(fs::path(third.path).filename(), "camera-data-3f2a-0a51-20261208T083259Z-4.txt");
+  write(Sample(0x5C71, 5));
+  // Files under this camera's name that are not its records.
+  const std::string named = "camera-data-3f2a-0a51-20990101T000000Z-";
+  std::ofstream(dir.Path() / "records" / (named + "90.txt")) << "garbage";
+  const std::string cut = ReadText(third.path);
+  std::ofstream(dir.Path() / "records" / (named + "91.txt"), std::ios::binary)
+      << cut.substr(0, cut.size() - 9);
+  std::ofstream(dir.Path() / "records" / (named + "92.txt"), std::ios::binary)
+      << FormatBackup(Sample(0x3F2A, 6, 0x0B00));
 
   std::vector<std::string> ignored;
   const auto found =
-      backups.Newest(0x3F2A, 0x0A51, [&](const std::string& line) { ignored.push_back(line); });
-  ASSERT_TRUE(found);
-  EXPECT_EQ(found->path, newest.path);
-  EXPECT_EQ(found->backup.data, Sample(0x3F2A, 3).data);
-  EXPECT_EQ(found->backup.saved_at, "2026-01-08 00:00:00");
-  ASSERT_EQ(ignored.size(), 2u);
+      backups.Unfinished(0x3F2A, 0x0A51, [&](const std::string& line) { ignored.push_back(line); });
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_EQ(found[0].path, third.path);
+  EXPECT_EQ(found[1].path, second.path);
+  EXPECT_EQ(found[2].path, first.path);
+  EXPECT_EQ(found[0].backup.data, Sample(0x3F2A, 4).data);
+  EXPECT_EQ(found[0].backup.saved_at, "2026-12-08T08:32:59Z");
+  ASSERT_EQ(ignored.size(), 3u);
   std::sort(ignored.begin(), ignored.end());
-  EXPECT_NE(ignored[0].find("20990101-000000.txt: not a camera data backup"), std::string::npos);
-  EXPECT_NE(ignored[1].find("20990102-000000.txt: it is for USB ids 5c71:0a51"), std::string::npos);
+  EXPECT_NE(ignored[0].find("90.txt: not a camera data backup"), std::string::npos);
+  EXPECT_NE(ignored[1].find("91.txt: line "), std::string::npos) << ignored[1];
+  EXPECT_NE(ignored[2].find("92.txt: it is for USB ids 3f2a:0b00"), std::string::npos);
 
-  // Each file was renamed into place: nothing half-written is left.
-  for (const auto& entry : fs::directory_iterator(dir.Path())) {
+  // Only the user reads them; nothing half-written is left.
+  for (const auto& entry : fs::directory_iterator(dir.Path() / "records")) {
     EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
   }
+#ifndef _WIN32
+  EXPECT_EQ(fs::status(dir.Path() / "records").permissions(), fs::perms::owner_all);
+  EXPECT_EQ(fs::status(first.path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+#endif
 }
 
 TEST(BackupDirectory, AFileInTheWayIsAnErrorAndNothingIsWritten) {
@@ -132,11 +177,12 @@ TEST(BackupDirectory, AFileInTheWayIsAnErrorAndNothingIsWritten) {
   const fs::path blocked = dir.Path() / "blocked";
   std::ofstream(blocked) << "a file";
   FixedClock clock;
-  BackupDirectory backups(blocked / "veltrane-upgrade", clock);
+  NativePrivateFiles files;
+  BackupDirectory backups(blocked / "veltrane-upgrade", clock, files);
   const auto written = backups.Write(Sample());
   EXPECT_FALSE(written.ok);
   EXPECT_NE(written.error.find("can not create the directory"), std::string::npos) << written.error;
-  EXPECT_FALSE(backups.Newest(0x3F2A, 0x0A51, [](const std::string&) {}));
+  EXPECT_TRUE(backups.Unfinished(0x3F2A, 0x0A51, [](const std::string&) {}).empty());
   EXPECT_EQ(ReadText(blocked), "a file");
 }
 

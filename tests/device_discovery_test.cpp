@@ -252,7 +252,8 @@ TEST(BindDevice, TearsDownABoundDeviceFirstAndIgnoresBuildFailures) {
   RecordingSession session;
   testing::RecordingSleeper sleeper;
   testing::FixedClock clock;
-  UpgradeDialog dialog(state, view, session, sleeper, clock);
+  NoWriteGuard guard;
+  UpgradeDialog dialog(state, view, session, sleeper, clock, guard);
 
   EXPECT_EQ(dialog.BindDevice("path-a", "A"), 0);
   EXPECT_EQ(dialog.BindDevice("path-b", "B"), 0);

@@ -109,8 +109,8 @@ class Traffic {
 
 // The program piece for `address`.
 bool ProgramAt(const TransferRecord& r, std::uint32_t address) {
-  return r.is_set && r.id == kIdProgram && r.length == 64 && r.data[2] == Traffic::Lo(address) &&
-         r.data[3] == Traffic::Hi(address);
+  return r.is_set && r.id == kIdProgram && r.data.size() == 64 &&
+         r.data[2] == Traffic::Lo(address) && r.data[3] == Traffic::Hi(address);
 }
 
 class FlashUpdateTest : public ::testing::Test {
@@ -167,6 +167,9 @@ class FlashUpdateTest : public ::testing::Test {
 
 TEST_F(FlashUpdateTest, DefaultExtendedUpdateSendsExactlyTheExpectedTraffic) {
   Start(true);
+  // Transfers sent when the write guard was held and released.
+  std::vector<std::uint32_t> guard_at;
+  rig->guard.on_call = [&] { guard_at.push_back(rig->camera->TransferCount()); };
   rig->dialog.OnUpgrade();
   const SimFlash expected = ExpectedExtendedFlash(before);
 
@@ -185,6 +188,11 @@ TEST_F(FlashUpdateTest, DefaultExtendedUpdateSendsExactlyTheExpectedTraffic) {
   t.BlockRead(0xFF00);
   for (std::uint32_t unit = 0; unit < 16; ++unit) {
     const TransferRecord& erase = t.Next(true, kIdErase, 16);
+    ASSERT_EQ(erase.data.size(), 16u);
+    // Held from right before the first erase.
+    if (unit == 0) {
+      EXPECT_EQ(guard_at.at(0), erase.number - 1);
+    }
     EXPECT_EQ(Bytes(erase.data.begin(), erase.data.begin() + 4),
               (Bytes{2, 0, static_cast<std::uint8_t>(unit << 4), 0}));
   }
@@ -205,6 +213,9 @@ TEST_F(FlashUpdateTest, DefaultExtendedUpdateSendsExactlyTheExpectedTraffic) {
   t.Expect(true, kIdRegister, 9, {1, 0x0F, 0xE0, 1});
   // What follows is the camera's own restart, nothing from the update.
   EXPECT_EQ(t.Left(), 0u);
+  // Released once the restart command has gone out.
+  EXPECT_EQ(rig->guard.calls, (std::vector<std::string>{"hold", "release"}));
+  EXPECT_EQ(guard_at.at(1), rig->camera->Log().back().number);
 
   EXPECT_EQ(rig->camera->Flash(), expected);
   EXPECT_EQ(rig->camera->StrictFaults(), 0u);
@@ -215,10 +226,11 @@ TEST_F(FlashUpdateTest, DefaultExtendedUpdateSendsExactlyTheExpectedTraffic) {
             "Re-plug the device after close this program to active the new firmware.");
   EXPECT_EQ(rig->view.progress, 100);
   const std::string backup =
-      PathText(rig->backup_dir.Path() / "camera-data-3f2a-0a51-19000100-000000.txt");
+      PathText(rig->backup_dir.Path() / "camera-data-3f2a-0a51-19000100T000000Z-1.txt");
   EXPECT_EQ(rig->view.log, (std::vector<std::string>{
                                "Start update procedure", "UVC: camera data backed up to " + backup,
                                "UVC: Check Flash Start...", " ", "UVC: Check Flash Pass ~", " ",
+                               "UVC: update record " + backup + " marked finished",
                                "UVC: completed to download code."}));
   ASSERT_FALSE(rig->sleeper.waits.empty());
   EXPECT_EQ(rig->sleeper.waits.back(), 200u);
@@ -585,6 +597,26 @@ TEST_F(FlashUpdateEarlyReadTest, ReadsThatDisagreeStopBeforeAnyErase) {
   }
 }
 
+// After an attempt that erased the flash, a read that stops the next one must
+// not say the old firmware is still there.
+TEST_F(FlashUpdateEarlyReadTest, AfterAnAttemptThatErasedAStopSaysTheFlashIsNotComplete) {
+  const std::uint32_t number =
+      FindTransfer(true, [](const TransferRecord& r) { return ProgramAt(r, 0x2000); });
+  Start(true, [&](SimKnobs& k) { k.fail_at = number; });
+  rig->dialog.OnUpgrade();
+  before = rig->camera->Flash();
+  start = rig->camera->Log().size();
+  // The retry's first read of 0xB000: after the 0xFF00 read, the probe and
+  // the variant probe.
+  rig->camera->Knobs().fail_at = rig->camera->TransferCount() + 9;
+  rig->dialog.OnUpgrade();
+  EXPECT_EQ(Count(kIdErase), 0u);
+  EXPECT_EQ(rig->camera->Flash(), before);
+  EXPECT_EQ(rig->view.LastBox().text.rfind("Can not read the camera's own settings", 0), 0u);
+  EXPECT_NE(rig->view.LastBox().text.find("its flash is not complete"), std::string::npos);
+  EXPECT_EQ(rig->view.LastBox().text.find("old firmware"), std::string::npos);
+}
+
 TEST_F(FlashUpdateTest, StringReadBeforeTheUpdateIsReadAgainWhenItFailed) {
   Start(true);
   // The GET of the Upgrade command's read at 0xFF00, its second transfer.
@@ -680,7 +712,7 @@ TEST_P(RetryTest, SecondPressAfterAFailureLeavesTheCleanResult) {
 }
 
 bool EraseAt(const TransferRecord& r, std::uint32_t address) {
-  return r.is_set && r.id == kIdErase && r.data[1] == Traffic::Lo(address) &&
+  return r.is_set && r.id == kIdErase && r.data.size() == 16 && r.data[1] == Traffic::Lo(address) &&
          r.data[2] == Traffic::Hi(address);
 }
 
@@ -694,62 +726,118 @@ INSTANTIATE_TEST_SUITE_P(
         RetryCase{"PieceAt0xB000", [](const TransferRecord& r) { return ProgramAt(r, 0xB000); }}),
     CaseName<RetryCase>);
 
-// A later run finds what an attempt that failed after erasing left behind.
+// Later runs find what attempts that failed after erasing left behind, with
+// the update records of every camera of the model in one directory.
 class LaterRunTest : public FlashUpdateTest {
  protected:
-  // A run whose update fails at the piece for 0x2000, after every unit was
-  // erased; its flash, and the flash before it.
-  void FailFirstRun() {
-    const std::uint32_t number =
-        FindTransfer(true, [](const TransferRecord& r) { return ProgramAt(r, 0x2000); });
-    Start(true, [&](SimKnobs& k) { k.fail_at = number; });
-    rig->dialog.OnUpgrade();
-    ASSERT_FALSE(rig->dialog.LastUpdateSucceeded());
-    original = before;
-    failed = rig->camera->Flash();
-  }
-  // The next run, on the same camera, with backups in `backup_dir`.
-  void StartLaterRun(const std::filesystem::path& backup_dir) {
+  // A run on a camera whose own settings come from `seed`, with `fail_at`
+  // failing its update (0: none). Its flash before and after.
+  std::pair<SimFlash, SimFlash> OneRun(std::uint8_t seed, std::uint32_t fail_at) {
     RigSetup setup;
     setup.knobs = Knobs(true);
-    setup.backup_dir = backup_dir;
-    first = std::move(rig);
+    setup.knobs.fail_at = fail_at;
+    setup.backup_dir = records.Path();
+    DialogRig run(setup);
+    OwnData(run.camera->Flash(), seed);
+    const SimFlash flash_before = run.camera->Flash();
+    run.dialog.Initialise(true);
+    run.dialog.OnUpgrade();
+    EXPECT_EQ(run.dialog.LastUpdateSucceeded(), fail_at == 0);
+    return {flash_before, run.camera->Flash()};
+  }
+  // Fails at the piece for 0x2000, after every unit was erased.
+  std::pair<SimFlash, SimFlash> FailedRun(std::uint8_t seed) {
+    return OneRun(seed,
+                  FindTransfer(true, [](const TransferRecord& r) { return ProgramAt(r, 0x2000); }));
+  }
+  // The next run on a camera whose flash is `flash`.
+  void StartLaterRun(const SimFlash& flash) {
+    RigSetup setup;
+    setup.knobs = Knobs(true);
+    setup.backup_dir = records.Path();
     rig = std::make_unique<DialogRig>(setup);
-    rig->camera->Flash() = failed;
+    rig->camera->Flash() = flash;
     rig->camera->Boot();
     // The erased version word reads as newer than the image: go on.
     rig->view.answers.push_back(BoxAnswer::kYes);
     rig->dialog.Initialise(true);
+    rig->view.boxes.clear();
     start = rig->camera->Log().size();
   }
+  // Settings of a camera's own: `seed` 0 keeps the simulator's.
+  static void OwnData(SimFlash& flash, std::uint8_t seed) {
+    if (seed == 0) return;
+    for (std::uint32_t a = 0xB010; a < 0xB100; ++a) flash[a] = static_cast<std::uint8_t>(a ^ seed);
+    for (std::uint32_t a = 0xFF00; a < 0xFF20; ++a) flash[a] = static_cast<std::uint8_t>(a + seed);
+  }
+  std::vector<std::string> Questions() const {
+    std::vector<std::string> texts;
+    for (const auto& box : rig->view.boxes) {
+      if (box.kind == BoxKind::kQuestion) texts.push_back(box.text);
+    }
+    return texts;
+  }
 
-  std::filesystem::path first_backup_dir() const { return first->backup_dir.Path(); }
-
-  std::unique_ptr<DialogRig> first;
-  SimFlash original{};
-  SimFlash failed{};
+  TempDir records{true};
 };
 
-TEST_F(LaterRunTest, RestoresTheErasedCameraDataFromTheBackup) {
-  FailFirstRun();
-  StartLaterRun(rig->backup_dir.Path());
+TEST_F(LaterRunTest, RestoresTheErasedCameraDataFromItsUnfinishedRecord) {
+  const auto [original, failed] = FailedRun(0);
+  StartLaterRun(failed);
   rig->dialog.OnUpgrade();
   EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
   EXPECT_EQ(rig->camera->Flash(), ExpectedExtendedFlash(original));
-  const std::string backup =
-      PathText(first_backup_dir() / "camera-data-3f2a-0a51-19000100-000000.txt");
+  const std::string record =
+      PathText(records.Path() / "camera-data-3f2a-0a51-19000100T000000Z-1.txt");
   EXPECT_TRUE(HasEvent(rig->view,
-                       "text 1010 Restored the camera's own settings from the backup " + backup));
-  EXPECT_TRUE(Logged("UVC: camera data at 0xB010-0xB0FF, 0xFF00-0xFF1F restored from the backup " +
-                     backup));
+                       "text 1010 Restored the camera's own settings from the backup " + record));
+  EXPECT_TRUE(
+      Logged("UVC: camera data at 0xB010-0xB0FF, 0xFF00-0xFF1F restored from the update "
+             "record " +
+             record));
+  // Both records are finished now: neither offers its data again.
+  EXPECT_TRUE(rig->backups.Unfinished(0x3F2A, 0x0A51, [](const std::string&) {}).empty());
 }
 
-TEST_F(LaterRunTest, WithoutAUsableBackupAsksAndNoWritesNothing) {
-  FailFirstRun();
-  // Only a damaged backup: ignored, with a line that says why.
-  TempDir other(true);
-  std::ofstream(other.Path() / "camera-data-3f2a-0a51-20261208-093259.txt") << "damaged";
-  StartLaterRun(other.Path());
+// B fails, A of the same model is updated, B is retried: B gets its own
+// settings back, never A's.
+TEST_F(LaterRunTest, ACameraGetsBackItsOwnDataNotThatOfAnotherOfItsModel) {
+  const auto [b_before, b_failed] = FailedRun(0x11);
+  OneRun(0x22, 0);
+  StartLaterRun(b_failed);
+  rig->dialog.OnUpgrade();
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+  EXPECT_EQ(rig->camera->Flash(), ExpectedExtendedFlash(b_before));
+  EXPECT_TRUE(Questions().empty());
+}
+
+// Two unfinished records fit a camera whose settings are all erased: the
+// owner is asked about each, newest first.
+TEST_F(LaterRunTest, SeveralRecordsThatFitAreOfferedOneByOne) {
+  const auto [b_before, b_failed] = FailedRun(0x11);
+  FailedRun(0x22);
+  StartLaterRun(b_failed);
+  rig->view.answers = {BoxAnswer::kNo, BoxAnswer::kYes};
+  rig->dialog.OnUpgrade();
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+  EXPECT_EQ(rig->camera->Flash(), ExpectedExtendedFlash(b_before));
+  const auto questions = Questions();
+  ASSERT_EQ(questions.size(), 2u);
+  EXPECT_NE(questions[0].find("Record 1 of 2: saved 1900-01-00T00:00:00Z, firmware "
+                              "3.1.0.5.091203, device @device:pnp:"),
+            std::string::npos)
+      << questions[0];
+  EXPECT_NE(questions[0].find("-2.txt"), std::string::npos) << questions[0];
+  EXPECT_NE(questions[1].find("Record 2 of 2"), std::string::npos) << questions[1];
+}
+
+TEST_F(LaterRunTest, WithoutAUsableRecordAsksAndNoWritesNothing) {
+  const auto [original, failed] = FailedRun(0);
+  std::filesystem::remove_all(records.Path());
+  // Only a damaged record: ignored, with a line that says why.
+  std::filesystem::create_directories(records.Path());
+  std::ofstream(records.Path() / "camera-data-3f2a-0a51-20261208T093259Z-1.txt") << "damaged";
+  StartLaterRun(failed);
   rig->dialog.OnUpgrade();
 
   EXPECT_FALSE(rig->dialog.LastUpdateSucceeded());
@@ -762,8 +850,36 @@ TEST_F(LaterRunTest, WithoutAUsableBackupAsksAndNoWritesNothing) {
   EXPECT_EQ(rig->camera->Flash(), failed);
   EXPECT_TRUE(Logged("UVC: update stopped before anything was erased."));
   EXPECT_TRUE(std::any_of(rig->view.log.begin(), rig->view.log.end(), [](const std::string& l) {
-    return l.rfind("UVC: backup ignored: ", 0) == 0 && l.find("not a camera data backup") != l.npos;
+    return l.rfind("UVC: update record ignored: ", 0) == 0 &&
+           l.find("not a camera data backup") != l.npos;
   }));
+}
+
+// A camera whose own settings hold a blank piece is healthy: it is updated
+// without a question and keeps the piece blank, even in a run where another
+// camera failed after erasing, whose kept copy and record would fit it.
+TEST_F(LaterRunTest, AHealthyCameraKeepsItsOwnBlankPieceWithoutAQuestion) {
+  RigSetup setup;
+  setup.knobs = Knobs(true);
+  setup.knobs.fail_at =
+      FindTransfer(true, [](const TransferRecord& r) { return ProgramAt(r, 0x2000); });
+  setup.backup_dir = records.Path();
+  auto healthy = std::make_shared<SimCamera>(Knobs(true));
+  std::fill(healthy->Flash().begin() + 0xB0E0, healthy->Flash().begin() + 0xB100, 0xFF);
+  setup.after = {{SimDisplayName(0x3F2A, 0x0A51, "6&99&0&0001"), kCameraFriendlyName, healthy}};
+  rig = std::make_unique<DialogRig>(setup);
+  rig->dialog.Initialise(true);
+  rig->dialog.OnUpgrade();
+  ASSERT_FALSE(rig->dialog.LastUpdateSucceeded());
+
+  // The failed camera leaves; the healthy one is bound on its arrival.
+  before = healthy->Flash();
+  rig->session.Devices().erase(rig->session.Devices().begin());
+  rig->dialog.OnDeviceChange(ctl::kDeviceArrival);
+  rig->dialog.OnUpgrade();
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+  EXPECT_EQ(healthy->Flash(), ExpectedExtendedFlash(before));
+  EXPECT_TRUE(Questions().empty());
 }
 
 TEST_F(FlashUpdateTest, UnwritableBackupAsksFirstAndNoErasesNothing) {

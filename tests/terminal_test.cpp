@@ -147,7 +147,7 @@ TEST_F(TerminalProgram, KnobsReproduceEveryStartUpOutcome) {
       {"--simulate=version=0x0B010101 --no", 1, {"is newer than this version"}, {}},
       {"--simulate=fail=2 --no",
        1,
-       {"[Error!] ", "Current Firmware Version: 3.1.0.5.-5212-52", "is newer than this version"},
+       {"[Error!] ", "Current Firmware Version: UNKNOWN FW VERSION", "could not be read"},
        {}},
       {"--simulate=vid=5c71,pid=00b3 --verbose",
        0,

@@ -38,17 +38,27 @@ constexpr char kErasedOnlyText[] = "Flash erased; no firmware was programmed.";
 constexpr char kReplugText[] =
     "Re-plug the device after close this program to active the new firmware.";
 
+// Why an update stopped before it erased anything, then what that leaves:
+// the old firmware, or, after an earlier update that was cut short, a flash
+// that is not complete.
 constexpr char kStringUnreadText[] =
     "Can not read the camera's own data at flash address 0xFF00, which the new firmware must "
-    "keep. The update was stopped before anything was erased; the camera still holds its old "
-    "firmware.";
+    "keep.";
 constexpr char kAreaUnreadText[] =
-    "Can not read the camera's own settings from its flash (0xB000 to 0xBFFF). The update was "
-    "stopped before anything was erased; the camera still holds its old firmware.";
+    "Can not read the camera's own settings from its flash (0xB000 to 0xBFFF).";
+constexpr char kDescriptorUnreadText[] =
+    "Can not read the camera's flash at 0xFFE0, which tells whether an earlier update was cut "
+    "short.";
 constexpr char kUnsteadyText[] =
-    "The camera's own data at flash address 0x%04X read differently twice. The update was "
-    "stopped before anything was erased; the camera still holds its old firmware. Check the "
-    "connection and try again.";
+    "The camera's own data at flash address 0x%04X read differently twice. Check the "
+    "connection.";
+constexpr char kIntactTail[] =
+    " The update was stopped before anything was erased; the camera still holds its old "
+    "firmware.";
+constexpr char kIncompleteTail[] =
+    " The update was stopped before anything was erased. An earlier update of this camera was "
+    "cut short, so its flash is not complete: it may not start until an update succeeds. Try "
+    "the update again.";
 constexpr char kVerifyFailedText[] =
     "Verification failed: the flash does not hold the new firmware. The new firmware was not "
     "activated.";
@@ -70,6 +80,13 @@ std::string LostCameraDataQuestion(const std::string& ranges) {
   return "The camera's own settings (flash " + ranges +
          ") read as erased: an earlier update failed after erasing them, and no backup of them "
          "was found.\n If you continue, they stay erased.\n\n Do you want to continue?";
+}
+
+std::string RestoreFromRecordQuestion(const std::string& record) {
+  return "The camera's own settings read as erased: an earlier update failed after erasing "
+         "them. Several unfinished update records could hold them; restore only from this "
+         "camera's own.\n Record " +
+         record + "\n\n Restore the settings from this record?";
 }
 
 // Appends the decimal digits of `value` in place.
@@ -96,8 +113,22 @@ void ProgressHint(std::string& out, std::int32_t done, std::int32_t total) {
 // What the update engine reports, as the dialog shows it.
 class UpgradeDialog::UpdateView : public UpdateObserver {
  public:
-  UpdateView(DialogView& view, std::uint32_t flash_bytes, std::uint32_t image_bytes)
-      : view_(view), flash_bytes_(flash_bytes), image_bytes_(image_bytes) {}
+  UpdateView(DialogView& view, WriteGuard& guard, std::uint32_t flash_bytes,
+             std::uint32_t image_bytes)
+      : view_(view), guard_(guard), flash_bytes_(flash_bytes), image_bytes_(image_bytes) {}
+  UpdateView(const UpdateView&) = delete;
+  UpdateView& operator=(const UpdateView&) = delete;
+  // The write ends with the update: after the restart command, or where it
+  // stopped.
+  ~UpdateView() override {
+    if (holding_) guard_.Release();
+  }
+
+  void OnWriteStarted() override {
+    if (holding_) return;
+    holding_ = true;
+    for (const std::string& line : guard_.Hold()) view_.AppendLog(line);
+  }
 
   void OnPhase(UpdatePhase phase) override {
     switch (phase) {
@@ -141,9 +172,18 @@ class UpgradeDialog::UpdateView : public UpdateObserver {
   }
 
   bool Ask(UpdateQuestion question, const std::string& detail) override {
-    const std::string text = question == UpdateQuestion::kGoOnWithoutBackup
-                                 ? WithoutBackupQuestion(detail)
-                                 : LostCameraDataQuestion(detail);
+    std::string text;
+    switch (question) {
+      case UpdateQuestion::kGoOnWithoutBackup:
+        text = WithoutBackupQuestion(detail);
+        break;
+      case UpdateQuestion::kGoOnWithLostCameraData:
+        text = LostCameraDataQuestion(detail);
+        break;
+      case UpdateQuestion::kRestoreFromRecord:
+        text = RestoreFromRecordQuestion(detail);
+        break;
+    }
     return view_.MessageBox(BoxKind::kQuestion, text, "") == BoxAnswer::kYes;
   }
 
@@ -155,6 +195,8 @@ class UpgradeDialog::UpdateView : public UpdateObserver {
   }
 
   DialogView& view_;
+  WriteGuard& guard_;
+  bool holding_ = false;
   std::uint32_t flash_bytes_;
   std::uint32_t image_bytes_;
   std::uint32_t sent_ = 0;
@@ -221,6 +263,7 @@ UpdateTarget UpgradeDialog::TargetOf(const std::string& display_name) const {
   target.vendor_id = ids.vendor;
   target.product_id = ids.product;
   target.firmware_version = last_version_text_;
+  target.flash_incomplete = last_flash_incomplete_;
   if (string_read_device_ == display_name) target.string_read = string_read_;
   return target;
 }
@@ -235,7 +278,7 @@ int UpgradeDialog::UpdateFlash() {
   if (!RebindCamera()) return kUpdateNoDevice;
 
   const UpdateOptions options = UpdateOptionsNow();
-  UpdateView observer(view_, options.geometry.flash_bytes, options.image_bytes);
+  UpdateView observer(view_, guard_, options.geometry.flash_bytes, options.image_bytes);
   FlashUpdater updater(state_.xu, state_.camera_data, sleeper_, observer);
   const UpdateResult result =
       updater.Update(state_.image, options, TargetOf(capture_session_.display_name));
@@ -294,16 +337,19 @@ int UpgradeDialog::ShowUpdateFailure(const UpdateResult& result) {
       capture_session_.Teardown();
       return kUpdateRanToEnd;
     case UpdateOutcome::kCameraStringUnread:
-      view_.MessageBox(BoxKind::kApplication, kStringUnreadText, caption);
-      return kUpdateStopped;
     case UpdateOutcome::kCameraAreaUnread:
-      view_.MessageBox(BoxKind::kApplication, kAreaUnreadText, caption);
+    case UpdateOutcome::kCameraDataUnsteady: {
+      const auto address = static_cast<unsigned>(result.address.value_or(0));
+      std::string text = kStringUnreadText;
+      if (result.outcome == UpdateOutcome::kCameraDataUnsteady) {
+        text = StringPrintf(kUnsteadyText, address);
+      } else if (result.outcome == UpdateOutcome::kCameraAreaUnread) {
+        text = address < image::kDeviceDescriptorOffset ? kAreaUnreadText : kDescriptorUnreadText;
+      }
+      view_.MessageBox(BoxKind::kApplication,
+                       text + (result.flash_incomplete ? kIncompleteTail : kIntactTail), caption);
       return kUpdateStopped;
-    case UpdateOutcome::kCameraDataUnsteady:
-      view_.MessageBox(
-          BoxKind::kApplication,
-          StringPrintf(kUnsteadyText, static_cast<unsigned>(result.address.value_or(0))), caption);
-      return kUpdateStopped;
+    }
     case UpdateOutcome::kDeclined:
       view_.AppendLog(kDeclinedText);
       return kUpdateStopped;

@@ -11,8 +11,13 @@ constexpr char kBurnCodeVersionLine[] = "BurnCode Version = 2010/01/08. V2.03";
 }  // namespace
 
 UpgradeDialog::UpgradeDialog(AppState& state, DialogView& view, CaptureSession& session,
-                             Sleeper& sleeper, Clock& clock)
-    : capture_session_(session), state_(state), view_(view), sleeper_(sleeper), clock_(clock) {}
+                             Sleeper& sleeper, Clock& clock, WriteGuard& guard)
+    : capture_session_(session),
+      state_(state),
+      view_(view),
+      sleeper_(sleeper),
+      clock_(clock),
+      guard_(guard) {}
 
 StartupResult UpgradeDialog::Initialise(bool notification_registered) {
   if (!notification_registered) {

@@ -13,6 +13,7 @@
 #include "app/app_state.h"
 #include "app/dialog_view.h"
 #include "app/settings.h"
+#include "app/write_guard.h"
 #include "camera/capture_session.h"
 #include "common/clock.h"
 #include "common/sleeper.h"
@@ -44,7 +45,7 @@ inline constexpr int kUpdateRanToEnd = 1;
 class UpgradeDialog {
  public:
   UpgradeDialog(AppState& state, DialogView& view, CaptureSession& session, Sleeper& sleeper,
-                Clock& clock);
+                Clock& clock, WriteGuard& guard);
   UpgradeDialog(const UpgradeDialog&) = delete;
   UpgradeDialog& operator=(const UpgradeDialog&) = delete;
 
@@ -119,14 +120,18 @@ class UpgradeDialog {
   DialogView& view_;
   Sleeper& sleeper_;
   Clock& clock_;
+  WriteGuard& guard_;
 
   bool updating_ = false;
   UpdateEnd last_update_end_ = UpdateEnd::kFailed;
   // Device events taken while an update runs, handled once it has returned.
   std::deque<unsigned> deferred_events_;
   bool last_probe_succeeded_ = false;
-  // The version text the last check showed, for the camera-data backup.
+  // The version text the last check showed, for the update record; empty
+  // when the version could not be read.
   std::string last_version_text_;
+  // The last check read a flash that an update cut short.
+  bool last_flash_incomplete_ = false;
   // The device whose property interface the channel holds: the last graph
   // that published one.
   std::string interface_device_;

@@ -16,6 +16,9 @@ constexpr char kSameVersionQuestion[] =
 constexpr char kNewerVersionQuestion[] =
     "The firmware running in your webcam is newer than this version,\n If you continue, the files "
     "in the webcam may be corrupted.\n\n Do you want to continue?";
+constexpr char kUnknownVersionQuestion[] =
+    "The firmware version running in your webcam could not be read,\n If you continue, the "
+    "files in the webcam may be corrupted.\n\n Do you want to continue?";
 
 }  // namespace
 
@@ -32,6 +35,7 @@ CheckOutcome UpgradeDialog::CheckFirmwareVersion(CheckVariant variant) {
 
   sleeper_.Sleep(kProbeWaitMs);
   last_version_text_.clear();
+  last_flash_incomplete_ = false;
 
   const UnitLayout layout = ProbeUnit(state_.xu, false);
   last_probe_succeeded_ = layout != UnitLayout::kNoAnswer;
@@ -47,10 +51,12 @@ CheckOutcome UpgradeDialog::CheckFirmwareVersion(CheckVariant variant) {
   }
 
   state_.xu.extended_xu = 1;
-  // A failed read has been shown by the channel; the word keeps its marker.
+  // A failed read has been shown by the channel. A version put together
+  // from what was never read would be made up: it is unknown.
   const RunningFirmware running = ReadRunningFirmware(state_.xu);
-  const std::string text = running.Text();
-  last_version_text_ = text;
+  const std::string text = running.complete ? running.Text() : kUnknownVersionText;
+  if (running.complete) last_version_text_ = text;
+  last_flash_incomplete_ = running.ShowsInterruptedUpdate();
   view_.AppendLog(text);
   view_.SetText(ctl::kVersionField, text);
 
@@ -62,11 +68,13 @@ CheckOutcome UpgradeDialog::CheckFirmwareVersion(CheckVariant variant) {
     return CheckOutcome::kCompleted;
   }
 
-  if (running.version < image_version) return CheckOutcome::kCompleted;
+  if (running.complete && running.version < image_version) return CheckOutcome::kCompleted;
 
-  const bool same = running.version == image_version;
-  const BoxAnswer answer =
-      view_.MessageBox(BoxKind::kQuestion, same ? kSameVersionQuestion : kNewerVersionQuestion, "");
+  const bool same = running.complete && running.version == image_version;
+  const char* question = !running.complete ? kUnknownVersionQuestion
+                         : same            ? kSameVersionQuestion
+                                           : kNewerVersionQuestion;
+  const BoxAnswer answer = view_.MessageBox(BoxKind::kQuestion, question, "");
   if (answer != BoxAnswer::kYes) {
     view_.EnableControl(ctl::kUpgradeButton, false);
     state_.upgrade_allowed = 0;
@@ -76,7 +84,7 @@ CheckOutcome UpgradeDialog::CheckFirmwareVersion(CheckVariant variant) {
     state_.upgrade_allowed = 1;
     return CheckOutcome::kCompleted;
   }
-  return same ? CheckOutcome::kCompleted : CheckOutcome::kStopped;
+  return same || !running.complete ? CheckOutcome::kCompleted : CheckOutcome::kStopped;
 }
 
 }  // namespace veltrane

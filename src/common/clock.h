@@ -1,4 +1,5 @@
-// Local time, injectable so dump file names can be tested.
+// Wall-clock time, injectable so dump file names and update records can be
+// tested.
 #pragma once
 
 #include <ctime>
@@ -9,11 +10,13 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual std::tm LocalTime() = 0;
+  virtual std::tm UtcTime() = 0;
 };
 
 class SystemClock : public Clock {
  public:
   std::tm LocalTime() override;
+  std::tm UtcTime() override;
 };
 
 }  // namespace veltrane

@@ -26,6 +26,19 @@ std::span<const std::uint8_t> CameraData::Piece(const camera_data::FlashRange& r
   return PieceOf(*this, range);
 }
 
+bool Erased(std::span<const std::uint8_t> bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; });
+}
+
+std::optional<camera_data::FlashRange> Disagreement(const CameraData& camera,
+                                                    const CameraData& other) {
+  for (const auto& piece : camera_data::kPieces) {
+    const auto own = camera.Piece(piece);
+    if (!Erased(own) && !std::ranges::equal(own, other.Piece(piece))) return piece;
+  }
+  return std::nullopt;
+}
+
 std::optional<CameraString> ReadCameraString(XuChannel& xu) {
   std::array<std::uint8_t, 5> where{0x01, static_cast<std::uint8_t>(camera_data::kStringAddress),
                                     static_cast<std::uint8_t>(camera_data::kStringAddress >> 8),

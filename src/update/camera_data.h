@@ -60,6 +60,16 @@ struct CameraData {
   friend bool operator==(const CameraData&, const CameraData&) = default;
 };
 
+// True when every byte of `bytes` reads as erased flash.
+bool Erased(std::span<const std::uint8_t> bytes);
+
+// Where another copy of a camera's data disagrees with what the camera holds:
+// the first of camera_data::kPieces that is not erased in `camera` and
+// differs in `other`; nullopt when they agree, so that `other` may be the
+// same camera's data from before an update erased some of it.
+std::optional<camera_data::FlashRange> Disagreement(const CameraData& camera,
+                                                    const CameraData& other);
+
 // The 32 bytes at 0xFF00, with the block-read request pair whatever the
 // layout. A failing SET shows the channel's box; nullopt when either failed.
 std::optional<CameraString> ReadCameraString(XuChannel& xu);

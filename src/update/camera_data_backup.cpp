@@ -13,13 +13,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kHeader = "Veltrane camera data backup 1";
+constexpr std::string_view kHeader = "Veltrane camera data backup 2";
+// What versions 2.03 and before wrote: a backup with no update state.
+constexpr std::string_view kOldHeader = "Veltrane camera data backup 1";
 constexpr std::string_view kFilePrefix = "camera-data-";
 constexpr std::string_view kFileSuffix = ".txt";
 constexpr std::size_t kBytesPerLine = 32;
-// A backup is about 9.5 KB; anything much larger is not one.
+// A record is about 9.5 KB; anything much larger is not one.
 constexpr std::uintmax_t kMaxFileSize = 16 * 1024;
-constexpr unsigned kMaxSequence = 1000;
+constexpr std::size_t kMaxSequenceDigits = 9;
+// Names taken by records written at the same moment by other runs.
+constexpr unsigned kMaxNameTries = 1000;
+constexpr std::string_view kStarted = "started";
+constexpr std::string_view kFinished = "finished";
 
 void AppendBytesLine(std::string& out, std::uint32_t address, std::span<const std::uint8_t> bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -74,7 +80,7 @@ std::optional<std::uint32_t> ParseHexField(std::string_view text, std::size_t di
 }
 
 bool IsTimeStamp(std::string_view text) {
-  constexpr std::string_view kShape = "0000-00-00 00:00:00";
+  constexpr std::string_view kShape = "0000-00-00T00:00:00Z";
   if (text.size() != kShape.size()) return false;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const bool digit = text[i] >= '0' && text[i] <= '9';
@@ -113,8 +119,29 @@ bool ParseBytes(Lines& lines, std::uint32_t address, std::span<std::uint8_t> out
 }
 
 std::string TimeStamp(const std::tm& time) {
-  return StringPrintf("%04d-%02d-%02d %02d:%02d:%02d", time.tm_year + 1900, time.tm_mon + 1,
+  return StringPrintf("%04d-%02d-%02dT%02d:%02d:%02dZ", time.tm_year + 1900, time.tm_mon + 1,
                       time.tm_mday, time.tm_hour, time.tm_min, time.tm_sec);
+}
+
+// Decimal, 1 to 9 digits, no leading zero: one spelling per number.
+std::optional<std::uint32_t> ParseSequence(std::string_view text) {
+  if (text.empty() || text.size() > kMaxSequenceDigits || text[0] == '0') return std::nullopt;
+  std::uint32_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  return value;
+}
+
+// Device paths come from the system and the device: whatever the format
+// refuses becomes '?', and the text is cut to its limit.
+std::string DeviceField(std::string_view device) {
+  std::string out(device.substr(0, kMaxBackupDeviceLength));
+  for (char& c : out) {
+    if (c < 0x20 || c > 0x7E) c = '?';
+  }
+  return out;
 }
 
 std::string IdsPrefix(std::uint16_t vendor_id, std::uint16_t product_id) {
@@ -122,19 +149,13 @@ std::string IdsPrefix(std::uint16_t vendor_id, std::uint16_t product_id) {
                                                  static_cast<unsigned>(product_id));
 }
 
-// The sequence number of a backup file's name ("...-093259-2.txt" is 2).
-unsigned SequenceOf(std::string_view name) {
+// The sequence a record's name ends in ("...Z-17.txt" is 17); 0 for none.
+std::uint32_t SequenceOf(std::string_view name) {
+  if (name.size() <= kFileSuffix.size() || !name.ends_with(kFileSuffix)) return 0;
   name.remove_suffix(kFileSuffix.size());
   const std::size_t dash = name.find_last_of('-');
-  const std::string_view tail = name.substr(dash + 1);
-  // The time part has six digits; a sequence has fewer.
-  if (tail.empty() || tail.size() >= 6) return 1;
-  unsigned value = 0;
-  for (const char c : tail) {
-    if (c < '0' || c > '9') return 1;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-  }
-  return value;
+  if (dash == std::string_view::npos) return 0;
+  return ParseSequence(name.substr(dash + 1)).value_or(0);
 }
 
 std::optional<std::string> ReadSmallFile(const fs::path& path, std::string& error) {
@@ -180,8 +201,11 @@ std::string FormatBackup(const CameraDataBackup& backup) {
   text += '\n';
   text += StringPrintf("usb-ids: %04x:%04x\n", static_cast<unsigned>(backup.vendor_id),
                        static_cast<unsigned>(backup.product_id));
+  text += "device: " + backup.device + "\n";
   text += "firmware: " + backup.firmware_version + "\n";
   text += "saved: " + backup.saved_at + "\n";
+  text += "sequence: " + std::to_string(backup.sequence) + "\n";
+  text += "update: " + std::string(backup.finished ? kFinished : kStarted) + "\n";
   AppendBytes(text, camera_data::kAreaAddress, backup.data.area);
   AppendBytes(text, camera_data::kStringAddress, backup.data.string);
   text += StringPrintf("crc32: %08x\n", static_cast<unsigned>(BackupChecksum(text)));
@@ -195,7 +219,11 @@ std::optional<CameraDataBackup> ParseBackup(std::string_view text, std::string& 
     error = why;
     return std::nullopt;
   };
-  if (lines.Next() != kHeader) return fail("not a camera data backup");
+  const auto header = lines.Next();
+  if (header == kOldHeader) {
+    return fail("written by an older version, which does not record whether its update finished");
+  }
+  if (header != kHeader) return fail("not a camera data backup");
   const auto ids = Field(lines.Next(), "usb-ids");
   const auto vendor = ids && ids->size() == 9 && (*ids)[4] == ':'
                           ? ParseHexField(ids->substr(0, 4), 4)
@@ -205,15 +233,30 @@ std::optional<CameraDataBackup> ParseBackup(std::string_view text, std::string& 
   backup.vendor_id = static_cast<std::uint16_t>(*vendor);
   backup.product_id = static_cast<std::uint16_t>(*product);
 
+  const auto device = Field(lines.Next(), "device");
+  if (!device || device->size() > kMaxBackupDeviceLength || !IsPrintable(*device)) {
+    return fail("line 3: bad device");
+  }
+  backup.device = std::string(*device);
+
   const auto version = Field(lines.Next(), "firmware");
   if (!version || version->size() > kMaxBackupVersionLength || !IsPrintable(*version)) {
-    return fail("line 3: bad firmware version");
+    return fail("line 4: bad firmware version");
   }
   backup.firmware_version = std::string(*version);
 
   const auto saved = Field(lines.Next(), "saved");
-  if (!saved || !IsTimeStamp(*saved)) return fail("line 4: bad time");
+  if (!saved || !IsTimeStamp(*saved)) return fail("line 5: bad time");
   backup.saved_at = std::string(*saved);
+
+  const auto sequence_text = Field(lines.Next(), "sequence");
+  const auto sequence = sequence_text ? ParseSequence(*sequence_text) : std::nullopt;
+  if (!sequence) return fail("line 6: bad sequence");
+  backup.sequence = *sequence;
+
+  const auto state = Field(lines.Next(), "update");
+  if (state != kStarted && state != kFinished) return fail("line 7: bad update state");
+  backup.finished = state == kFinished;
 
   if (!ParseBytes(lines, camera_data::kAreaAddress, backup.data.area) ||
       !ParseBytes(lines, camera_data::kStringAddress, backup.data.string)) {
@@ -228,72 +271,72 @@ std::optional<CameraDataBackup> ParseBackup(std::string_view text, std::string& 
   return backup;
 }
 
-std::string BackupFileName(std::uint16_t vendor_id, std::uint16_t product_id, const std::tm& time,
-                           unsigned sequence) {
-  std::string name = IdsPrefix(vendor_id, product_id) +
-                     StringPrintf("%04d%02d%02d-%02d%02d%02d", time.tm_year + 1900, time.tm_mon + 1,
-                                  time.tm_mday, time.tm_hour, time.tm_min, time.tm_sec);
-  if (sequence > 1) {
-    name += '-';
-    name += std::to_string(sequence);
+std::string BackupFileName(const CameraDataBackup& backup, const std::tm& utc) {
+  return IdsPrefix(backup.vendor_id, backup.product_id) +
+         StringPrintf("%04d%02d%02dT%02d%02d%02dZ-%u", utc.tm_year + 1900, utc.tm_mon + 1,
+                      utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                      static_cast<unsigned>(backup.sequence)) +
+         std::string(kFileSuffix);
+}
+
+std::uint32_t BackupDirectory::NextSequence() const {
+  std::uint32_t highest = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(directory_, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = PathText(it->path().filename());
+    if (name.rfind(kFilePrefix, 0) == 0) highest = std::max(highest, SequenceOf(name));
   }
-  return name + std::string(kFileSuffix);
+  return highest + 1;
 }
 
 CameraDataBackups::Written BackupDirectory::Write(CameraDataBackup backup) {
   Written result;
   if (directory_.empty()) {
-    result.error = "no directory for backups is known";
+    result.error = "no directory for update records is known";
     return result;
   }
-  std::error_code ec;
-  fs::create_directories(directory_, ec);
-  if (!fs::is_directory(directory_, ec)) {
-    result.error = "can not create the directory " + PathText(directory_);
+  if (std::string error = files_.MakeDirectory(directory_); !error.empty()) {
+    result.error = error;
     return result;
   }
-  const std::tm now = clock_.LocalTime();
+  const std::tm now = clock_.UtcTime();
   backup.saved_at = TimeStamp(now);
-  fs::path path;
-  for (unsigned sequence = 1; sequence <= kMaxSequence; ++sequence) {
-    path = directory_ / BackupFileName(backup.vendor_id, backup.product_id, now, sequence);
-    if (!fs::exists(path, ec)) break;
-  }
-  result.path = PathText(path);
-  fs::path temporary = path;
-  temporary += ".tmp";
-  const std::string text = FormatBackup(backup);
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) {
-      fs::remove(temporary, ec);
-      result.error = "can not write " + PathText(temporary);
-      return result;
-    }
-  }
-  fs::rename(temporary, path, ec);
-  if (ec) {
-    fs::remove(temporary, ec);
-    result.error = "can not rename " + PathText(temporary) + " into place";
+  backup.device = DeviceField(backup.device);
+  backup.finished = false;
+  backup.sequence = NextSequence();
+  for (unsigned tries = 0; tries < kMaxNameTries; ++tries, ++backup.sequence) {
+    const fs::path path = directory_ / BackupFileName(backup, now);
+    const PrivateFiles::Written written = files_.Write(path, FormatBackup(backup), false);
+    // Another run took this sequence a moment ago: the next one is free.
+    if (written.exists) continue;
+    result.ok = written.ok;
+    result.path = PathText(path);
+    result.error = written.error;
     return result;
   }
-  result.ok = true;
+  result.error = "no free name for a record in " + PathText(directory_);
   return result;
 }
 
-std::optional<CameraDataBackups::Found> BackupDirectory::Newest(
+CameraDataBackups::Written BackupDirectory::MarkFinished(const Found& record) {
+  CameraDataBackup finished = record.backup;
+  finished.finished = true;
+  const PrivateFiles::Written written =
+      files_.Write(fs::path(std::u8string(record.path.begin(), record.path.end())),
+                   FormatBackup(finished), true);
+  return {written.ok, record.path, written.error};
+}
+
+std::vector<CameraDataBackups::Found> BackupDirectory::Unfinished(
     std::uint16_t vendor_id, std::uint16_t product_id,
     const std::function<void(const std::string&)>& ignored) {
   const std::string prefix = IdsPrefix(vendor_id, product_id);
+  std::vector<Found> found;
   std::error_code ec;
-  std::optional<Found> newest;
-  unsigned newest_sequence = 0;
   for (fs::directory_iterator it(directory_, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = PathText(it->path().filename());
     if (name.size() <= prefix.size() + kFileSuffix.size() || name.rfind(prefix, 0) != 0 ||
-        name.substr(name.size() - kFileSuffix.size()) != kFileSuffix) {
+        !name.ends_with(kFileSuffix)) {
       continue;
     }
     const std::string path = PathText(it->path());
@@ -311,14 +354,11 @@ std::optional<CameraDataBackups::Found> BackupDirectory::Newest(
                                   static_cast<unsigned>(backup->product_id)));
       continue;
     }
-    const unsigned sequence = SequenceOf(name);
-    if (!newest || backup->saved_at > newest->backup.saved_at ||
-        (backup->saved_at == newest->backup.saved_at && sequence > newest_sequence)) {
-      newest = Found{std::move(*backup), path};
-      newest_sequence = sequence;
-    }
+    if (!backup->finished) found.push_back({std::move(*backup), path});
   }
-  return newest;
+  std::sort(found.begin(), found.end(),
+            [](const Found& a, const Found& b) { return a.backup.sequence > b.backup.sequence; });
+  return found;
 }
 
 }  // namespace veltrane

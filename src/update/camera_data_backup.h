@@ -1,7 +1,9 @@
-// Per-user backups of the camera's own data, written before an update first
-// erases the flash, so that data an attempt lost can be restored in a later
-// run. One text file per backup, named after the camera's USB ids and the
-// time, ending in a CRC-32 of everything before it.
+// Update records: before an update first erases the flash, the camera's own
+// data is written to a per-user file that also says an update of that
+// camera started; once the update has checked the flash, the record is
+// marked finished. A later run restores lost data only from a record whose
+// update never finished. One text file per record, ending in a CRC-32 of
+// everything before it.
 #pragma once
 
 #include <cstdint>
@@ -11,76 +13,94 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/clock.h"
 #include "update/camera_data.h"
+#include "update/private_files.h"
 
 namespace veltrane {
 
 struct CameraDataBackup {
   std::uint16_t vendor_id = 0;
   std::uint16_t product_id = 0;
+  // The device path the data was read through.
+  std::string device;
   // The version text the camera ran; empty when it was not read.
   std::string firmware_version;
-  // Local time, "YYYY-MM-DD HH:MM:SS".
+  // UTC, "YYYY-MM-DDTHH:MM:SSZ".
   std::string saved_at;
+  // Orders the records of one directory, whatever the clock did.
+  std::uint32_t sequence = 0;
+  // The update that wrote the record checked the flash it wrote.
+  bool finished = false;
   CameraData data;
 };
 
-// The CRC-32 (IEEE) of a backup's text up to its checksum line.
+// The CRC-32 (IEEE) of a record's text up to its checksum line.
 std::uint32_t BackupChecksum(std::string_view text);
 // The file's text, checksum line included.
 std::string FormatBackup(const CameraDataBackup& backup);
-// The backup a file's text holds, or nullopt with `error` saying why not.
-// The limits it applies: a firmware version text of at most 40 characters.
+// The record a file's text holds, or nullopt with `error` saying why not.
+// Limits: a firmware version of at most 40 printable characters, a device
+// of at most 512.
 inline constexpr std::size_t kMaxBackupVersionLength = 40;
+inline constexpr std::size_t kMaxBackupDeviceLength = 512;
 std::optional<CameraDataBackup> ParseBackup(std::string_view text, std::string& error);
 
-// "camera-data-3f2a-0a51-20261208-093259.txt"; `sequence` above 1 adds
-// "-<sequence>" for backups made within one second.
-std::string BackupFileName(std::uint16_t vendor_id, std::uint16_t product_id, const std::tm& time,
-                           unsigned sequence = 1);
+// "camera-data-3f2a-0a51-20261208T093259Z-17.txt": the USB ids, the UTC
+// time and the sequence.
+std::string BackupFileName(const CameraDataBackup& backup, const std::tm& utc_time);
 
-// Where backups are kept.
+// Where records are kept.
 class CameraDataBackups {
  public:
   virtual ~CameraDataBackups() = default;
 
   struct Written {
     bool ok = false;
-    std::string path;   // the new file
+    std::string path;   // the record's file
     std::string error;  // why it could not be written
   };
-  // Stamps `backup` with the time and stores it.
-  virtual Written Write(CameraDataBackup backup) = 0;
-
   struct Found {
     CameraDataBackup backup;
     std::string path;
   };
-  // The newest valid backup for these USB ids. Each file under their name
-  // that is not one is reported through `ignored`, with the reason.
-  virtual std::optional<Found> Newest(std::uint16_t vendor_id, std::uint16_t product_id,
-                                      const std::function<void(const std::string&)>& ignored) = 0;
+  // Stores `backup` as a new unfinished record, stamped with the time and
+  // the next sequence number.
+  virtual Written Write(CameraDataBackup backup) = 0;
+  // Stores `record` again, marked finished.
+  virtual Written MarkFinished(const Found& record) = 0;
+  // The valid unfinished records for these USB ids, newest first. Each file
+  // under their name that is not one is reported through `ignored`, with
+  // the reason.
+  virtual std::vector<Found> Unfinished(std::uint16_t vendor_id, std::uint16_t product_id,
+                                        const std::function<void(const std::string&)>& ignored) = 0;
 };
 
-// Backups as files in one directory, created on first use. Each file is
-// written beside its final name and renamed into place, so a backup is
-// either whole or absent.
+// Records as files in one directory, private to the user and created on
+// first use. Each file is written beside its final name, flushed, and
+// renamed into place, so a record is whole or absent even after a crash.
 class BackupDirectory : public CameraDataBackups {
  public:
-  BackupDirectory(std::filesystem::path directory, Clock& clock)
-      : directory_(std::move(directory)), clock_(clock) {}
+  BackupDirectory(std::filesystem::path directory, Clock& clock, PrivateFiles& files)
+      : directory_(std::move(directory)), clock_(clock), files_(files) {}
 
   Written Write(CameraDataBackup backup) override;
-  std::optional<Found> Newest(std::uint16_t vendor_id, std::uint16_t product_id,
-                              const std::function<void(const std::string&)>& ignored) override;
+  Written MarkFinished(const Found& record) override;
+  std::vector<Found> Unfinished(std::uint16_t vendor_id, std::uint16_t product_id,
+                                const std::function<void(const std::string&)>& ignored) override;
 
   const std::filesystem::path& Directory() const { return directory_; }
 
  private:
+  // One more than the highest sequence any record's name in the directory
+  // carries.
+  std::uint32_t NextSequence() const;
+
   std::filesystem::path directory_;
   Clock& clock_;
+  PrivateFiles& files_;
 };
 
 // A path as text for messages (UTF-8 where the platform's paths are wide).

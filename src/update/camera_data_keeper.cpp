@@ -2,22 +2,16 @@
 
 namespace veltrane {
 
-const CameraData* CameraDataKeeper::Kept(const std::string& device) const {
+CameraDataKeeper::Entry* CameraDataKeeper::Find(const std::string& device) {
   const auto it = kept_.find(device);
-  return it == kept_.end() ? nullptr : &it->second.data;
+  return it == kept_.end() ? nullptr : &it->second;
 }
 
-void CameraDataKeeper::Keep(const std::string& device, const CameraData& data) {
-  kept_[device].data = data;
-}
-
-bool CameraDataKeeper::BackedUp(const std::string& device) const {
-  const auto it = kept_.find(device);
-  return it != kept_.end() && it->second.backed_up;
-}
-
-void CameraDataKeeper::MarkBackedUp(const std::string& device) {
-  kept_[device].backed_up = true;
+CameraDataKeeper::Entry& CameraDataKeeper::Keep(const std::string& device, const CameraData& data) {
+  Entry& entry = kept_[device];
+  entry = Entry{};
+  entry.data = data;
+  return entry;
 }
 
 }  // namespace veltrane

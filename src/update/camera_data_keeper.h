@@ -1,9 +1,10 @@
-// The camera's own data through one run: the first read of each device
+// The camera's own data through one run: the first read of each camera
 // before this run erased it, kept so that a retry never takes the data from
-// a flash an earlier attempt erased, and the backups that outlive the run.
+// a flash an earlier attempt erased, with the update record written for it.
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 
 #include "update/camera_data.h"
@@ -17,19 +18,25 @@ class CameraDataKeeper {
   CameraDataKeeper(const CameraDataKeeper&) = delete;
   CameraDataKeeper& operator=(const CameraDataKeeper&) = delete;
 
-  // Per device: its path.
-  const CameraData* Kept(const std::string& device) const;
-  void Keep(const std::string& device, const CameraData& data);
-  bool BackedUp(const std::string& device) const;
-  void MarkBackedUp(const std::string& device);
+  struct Entry {
+    CameraData data;
+    // The update record this run wrote for the camera.
+    std::optional<CameraDataBackups::Found> record;
+    // The unfinished record of an earlier run that the data came from.
+    std::optional<CameraDataBackups::Found> restored_from;
+    // An update in this run started erasing the camera.
+    bool erased = false;
+  };
+
+  // Per device path; nullptr when nothing is kept for it.
+  Entry* Find(const std::string& device);
+  // Replaces whatever was kept for the device.
+  Entry& Keep(const std::string& device, const CameraData& data);
+  void Forget(const std::string& device) { kept_.erase(device); }
 
   CameraDataBackups& Backups() { return backups_; }
 
  private:
-  struct Entry {
-    CameraData data;
-    bool backed_up = false;
-  };
   CameraDataBackups& backups_;
   std::map<std::string, Entry> kept_;
 };

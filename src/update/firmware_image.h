@@ -19,6 +19,7 @@ inline constexpr std::uint32_t kCameraAreaEnd = 0xB100;    // exclusive
 inline constexpr std::uint32_t kStringAreaOffset = 0xFF00;
 inline constexpr std::uint32_t kStringAreaSize = 32;
 inline constexpr std::uint32_t kDeviceDescriptorOffset = 0xFFE0;
+inline constexpr std::uint32_t kDeviceDescriptorSize = 18;
 inline constexpr std::uint32_t kReleaseLowOffset = 0xFFEC;
 inline constexpr std::uint32_t kReleaseHighOffset = 0xFFED;
 inline constexpr std::uint32_t kSerialIndexOffset = 0xFFF0;

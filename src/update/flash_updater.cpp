@@ -51,10 +51,6 @@ UpdateResult Outcome(UpdateOutcome outcome, std::optional<std::uint32_t> address
   return result;
 }
 
-bool AllErased(std::span<const std::uint8_t> bytes) {
-  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; });
-}
-
 // "0xB010-0xB0FF, 0xFF00-0xFF1F", adjacent ranges joined.
 std::string RangesText(const std::vector<camera_data::FlashRange>& ranges) {
   std::string text;
@@ -217,6 +213,16 @@ std::uint32_t FlashGeometry::UnitCount() const {
 
 UpdateResult FlashUpdater::Update(FirmwareImage& image, const UpdateOptions& options,
                                   const UpdateTarget& target) {
+  UpdateResult result = Run(image, options, target);
+  if (!result.Succeeded()) {
+    const CameraDataKeeper::Entry* entry = keeper_.Find(target.device_path);
+    result.flash_incomplete = target.flash_incomplete || (entry != nullptr && entry->erased);
+  }
+  return result;
+}
+
+UpdateResult FlashUpdater::Run(FirmwareImage& image, const UpdateOptions& options,
+                               const UpdateTarget& target) {
   // Each update starts from the configured property set.
   const bool has_channel = xu_.PropertyInterface() != nullptr;
   const UnitLayout layout = ProbeUnit(xu_, true);
@@ -232,6 +238,7 @@ UpdateResult FlashUpdater::Update(FirmwareImage& image, const UpdateOptions& opt
   std::uint32_t programmed_end = 0;
   std::uint32_t string_count = 0;
   CameraData data;
+  CameraDataKeeper::Entry* entry = nullptr;
   if (!options.download) {
     observer_.OnPhase(UpdatePhase::kDownloadSkipped);
   } else {
@@ -241,6 +248,7 @@ UpdateResult FlashUpdater::Update(FirmwareImage& image, const UpdateOptions& opt
     }
     // Loading mode: one command (basic) or erase every unit (extended).
     if (!extended) {
+      observer_.OnWriteStarted();
       std::array<std::uint8_t, 1> command{0x01};
       if (xu_.XuSet(xu::kEnterLoadingMode, command) != kSOk) {
         return Outcome(UpdateOutcome::kLoadingFailed);
@@ -249,7 +257,10 @@ UpdateResult FlashUpdater::Update(FirmwareImage& image, const UpdateOptions& opt
       // Everything is settled before the image is touched, so a failed read
       // or a No neither patches the image nor erases anything.
       if (auto stopped = SettleCameraData(target, data)) return *stopped;
+      entry = keeper_.Find(target.device_path);
       PatchImage(image, data);
+      entry->erased = true;
+      observer_.OnWriteStarted();
       if (auto failed = Erase(options)) return *failed;
     }
     observer_.OnPhase(UpdatePhase::kProgramming);
@@ -264,18 +275,28 @@ UpdateResult FlashUpdater::Update(FirmwareImage& image, const UpdateOptions& opt
   ReadBack read_back;
   ReadBackLastArea(xu_, read_back);
 
-  // Every byte that was programmed is read back and compared.
+  // Every byte that was programmed is read back and compared; after an
+  // erase that programmed nothing, the flash must read blank.
   if (options.verify) {
     observer_.OnPhase(UpdatePhase::kVerifying);
-    if (programmed_end > 0) {
-      const SentContent sent(image.Bytes(), data.string, string_count);
+    const bool erased_only = options.download && !options.program;
+    static const ImageBytes kBlank = [] {
+      ImageBytes blank{};
+      blank.fill(0xFF);
+      return blank;
+    }();
+    const SentContent sent(erased_only ? kBlank : image.Bytes(), data.string, string_count);
+    const std::uint32_t end =
+        erased_only ? std::min<std::uint32_t>(options.geometry.flash_bytes, kImageSize)
+                    : programmed_end;
+    if (end > 0) {
       const std::optional<std::uint32_t> bad =
-          extended ? VerifyExtended(xu_, sent, programmed_end, read_back)
-                   : VerifyBasic(xu_, sent, programmed_end);
+          extended ? VerifyExtended(xu_, sent, end, read_back) : VerifyBasic(xu_, sent, end);
       if (bad) return Outcome(UpdateOutcome::kVerifyFailed, *bad);
     }
     observer_.OnPhase(UpdatePhase::kVerified);
   }
+  if (entry != nullptr && options.program) FinishRecords(*entry);
   return Outcome(UpdateOutcome::kSucceeded);
 }
 
@@ -298,17 +319,31 @@ std::optional<UpdateResult> FlashUpdater::CheckVariant(const FirmwareImage& imag
 
 std::optional<UpdateResult> FlashUpdater::SettleCameraData(const UpdateTarget& target,
                                                            CameraData& data) {
-  if (const CameraData* kept = keeper_.Kept(target.device_path)) {
-    data = *kept;
+  CameraData fresh;
+  if (auto unread = ReadCameraDataTwice(target, fresh)) return unread;
+  CameraDataKeeper::Entry* entry = keeper_.Find(target.device_path);
+  // A path names a port, not a camera: another camera may sit there now.
+  if (entry != nullptr) {
+    if (const auto differs = Disagreement(fresh, entry->data)) {
+      observer_.OnLog(
+          StringPrintf("UVC: the camera's data at 0x%04X is not what this run first "
+                       "read from this device; it is read afresh",
+                       static_cast<unsigned>(differs->begin)));
+      keeper_.Forget(target.device_path);
+      entry = nullptr;
+    }
+  }
+  if (entry != nullptr) {
+    data = entry->data;
     observer_.OnLog("UVC: camera data as first read in this run");
   } else {
-    if (auto unread = ReadCameraDataTwice(target, data)) return unread;
-    if (RestoreErasedPieces(target, data) == Settled::kDeclined) {
-      return Outcome(UpdateOutcome::kDeclined);
-    }
-    keeper_.Keep(target.device_path, data);
+    data = fresh;
+    std::optional<CameraDataBackups::Found> restored_from;
+    if (auto stopped = RestoreErasedPieces(target, data, restored_from)) return stopped;
+    entry = &keeper_.Keep(target.device_path, data);
+    entry->restored_from = std::move(restored_from);
   }
-  if (!keeper_.BackedUp(target.device_path) && BackUp(target, data) == Settled::kDeclined) {
+  if (!entry->record && WriteRecord(target, *entry) == Settled::kDeclined) {
     return Outcome(UpdateOutcome::kDeclined);
   }
   return std::nullopt;
@@ -354,53 +389,117 @@ std::optional<UpdateResult> FlashUpdater::ReadCameraDataTwice(const UpdateTarget
   return std::nullopt;
 }
 
-FlashUpdater::Settled FlashUpdater::RestoreErasedPieces(const UpdateTarget& target,
-                                                        CameraData& data) {
+// A camera whose own data has blank pieces is not necessarily one that lost
+// them: only a flash that shows a write cut short says so. An update erases
+// every unit first and then programs upwards, so such a flash reads erased
+// either where a running camera keeps its version word (the erase or the
+// programming stopped before 0xB000) or in its last piece, the USB device
+// descriptor at 0xFFE0 that every firmware carries.
+std::optional<UpdateResult> FlashUpdater::ShowsInterruptedWrite(const CameraData& data,
+                                                                bool& interrupted) {
+  interrupted = Erased(std::span(data.area).first(4));
+  if (interrupted) return std::nullopt;
+  std::array<std::uint8_t, image::kDeviceDescriptorSize> descriptor{};
+  if (const auto bad = ReadFlashBlocks(xu_, image::kDeviceDescriptorOffset, descriptor)) {
+    return Outcome(UpdateOutcome::kCameraAreaUnread, *bad);
+  }
+  interrupted = Erased(descriptor);
+  return std::nullopt;
+}
+
+std::optional<UpdateResult> FlashUpdater::RestoreErasedPieces(
+    const UpdateTarget& target, CameraData& data,
+    std::optional<CameraDataBackups::Found>& restored_from) {
   std::vector<camera_data::FlashRange> erased;
   for (const auto& piece : camera_data::kPieces) {
-    if (AllErased(data.Piece(piece))) erased.push_back(piece);
+    if (Erased(data.Piece(piece))) erased.push_back(piece);
   }
-  if (erased.empty()) return Settled::kReady;
+  if (erased.empty()) return std::nullopt;
+  bool interrupted = false;
+  if (auto unread = ShowsInterruptedWrite(data, interrupted)) return unread;
+  if (!interrupted) {
+    observer_.OnLog("UVC: the camera's own data is blank at " + RangesText(erased) +
+                    "; its flash shows no interrupted update, so that stays as it is");
+    return std::nullopt;
+  }
 
-  const auto found = keeper_.Backups().Newest(
-      target.vendor_id, target.product_id,
-      [&](const std::string& why) { observer_.OnLog("UVC: backup ignored: " + why); });
-  if (!found) {
-    return observer_.Ask(UpdateQuestion::kGoOnWithLostCameraData, RangesText(erased))
-               ? Settled::kReady
-               : Settled::kDeclined;
+  // Only a record of an update that never finished, and that agrees with
+  // every piece the camera still holds, can be this camera's.
+  std::vector<CameraDataBackups::Found> records;
+  for (auto& record : keeper_.Backups().Unfinished(
+           target.vendor_id, target.product_id, [&](const std::string& why) {
+             observer_.OnLog("UVC: update record ignored: " + why);
+           })) {
+    if (const auto differs = Disagreement(data, record.backup.data)) {
+      observer_.OnLog(StringPrintf("UVC: update record ignored: %s: it holds other data at 0x%04X",
+                                   record.path.c_str(), static_cast<unsigned>(differs->begin)));
+      continue;
+    }
+    records.push_back(std::move(record));
   }
-  // A piece the backup holds as erased too was erased before: nothing to do.
-  CameraDataRestored restored{found->path, {}};
+  const CameraDataBackups::Found* chosen = records.size() == 1 ? &records.front() : nullptr;
+  for (std::size_t i = 0; records.size() > 1 && i < records.size() && chosen == nullptr; ++i) {
+    const CameraDataBackup& b = records[i].backup;
+    const std::string detail = StringPrintf(
+        "%zu of %zu: saved %s, firmware %s, device %s, file %s", i + 1, records.size(),
+        b.saved_at.c_str(), b.firmware_version.empty() ? "unknown" : b.firmware_version.c_str(),
+        b.device.c_str(), records[i].path.c_str());
+    if (observer_.Ask(UpdateQuestion::kRestoreFromRecord, detail)) chosen = &records[i];
+  }
+  if (chosen == nullptr) {
+    if (!observer_.Ask(UpdateQuestion::kGoOnWithLostCameraData, RangesText(erased))) {
+      return Outcome(UpdateOutcome::kDeclined);
+    }
+    return std::nullopt;
+  }
+  // A piece the record holds as erased too was erased before: nothing to do.
+  CameraDataRestored restored{chosen->path, {}};
   for (const auto& piece : erased) {
-    const auto saved = found->backup.data.Piece(piece);
-    if (AllErased(saved)) continue;
+    const auto saved = chosen->backup.data.Piece(piece);
+    if (Erased(saved)) continue;
     std::copy(saved.begin(), saved.end(), data.Piece(piece).begin());
     restored.ranges.push_back(piece);
   }
   if (!restored.ranges.empty()) {
     observer_.OnLog("UVC: camera data at " + RangesText(restored.ranges) +
-                    " restored from the backup " + found->path);
+                    " restored from the update record " + chosen->path);
     observer_.OnCameraDataRestored(restored);
   }
-  return Settled::kReady;
+  restored_from = *chosen;
+  return std::nullopt;
 }
 
-FlashUpdater::Settled FlashUpdater::BackUp(const UpdateTarget& target, const CameraData& data) {
+FlashUpdater::Settled FlashUpdater::WriteRecord(const UpdateTarget& target,
+                                                CameraDataKeeper::Entry& entry) {
   CameraDataBackup backup;
   backup.vendor_id = target.vendor_id;
   backup.product_id = target.product_id;
+  backup.device = target.device_path;
   backup.firmware_version = target.firmware_version;
-  backup.data = data;
-  const CameraDataBackups::Written written = keeper_.Backups().Write(std::move(backup));
+  backup.data = entry.data;
+  const CameraDataBackups::Written written = keeper_.Backups().Write(backup);
   if (written.ok) {
-    keeper_.MarkBackedUp(target.device_path);
+    // The store stamped its own copy; the path is what a later mark needs.
+    entry.record = CameraDataBackups::Found{std::move(backup), written.path};
     observer_.OnLog("UVC: camera data backed up to " + written.path);
     return Settled::kReady;
   }
   observer_.OnLog("UVC: camera data not backed up: " + written.error);
   return observer_.Ask(UpdateQuestion::kGoOnWithoutBackup, written.error) ? Settled::kReady
                                                                           : Settled::kDeclined;
+}
+
+// The camera holds what was written: neither this run's record nor the one
+// its data came from speaks of an unfinished update any more.
+void FlashUpdater::FinishRecords(CameraDataKeeper::Entry& entry) {
+  for (const auto* record : {&entry.record, &entry.restored_from}) {
+    if (!*record) continue;
+    const CameraDataBackups::Written marked = keeper_.Backups().MarkFinished(**record);
+    observer_.OnLog(marked.ok ? "UVC: update record " + marked.path + " marked finished"
+                              : "UVC: update record " + marked.path +
+                                    " could not be marked finished: " + marked.error);
+  }
+  entry.restored_from.reset();
 }
 
 std::optional<UpdateResult> FlashUpdater::Erase(const UpdateOptions& options) {

@@ -57,6 +57,8 @@ struct UpdateTarget {
   // Its 32 bytes at 0xFF00, read just before the update; nullopt when the
   // read failed or came from another device.
   std::optional<CameraString> string_read;
+  // What the version check read shows an earlier update that was cut short.
+  bool flash_incomplete = false;
 };
 
 enum class UpdatePhase {
@@ -69,8 +71,11 @@ enum class UpdatePhase {
 enum class UpdateQuestion {
   // The backup of the camera's own data could not be written.
   kGoOnWithoutBackup,
-  // The camera's own data reads as erased and no backup holds it.
+  // The camera's own data reads as erased, the flash shows an update that was
+  // cut short, and no update record holds the data.
   kGoOnWithLostCameraData,
+  // Several unfinished update records could hold it: restore from this one?
+  kRestoreFromRecord,
 };
 
 struct PieceWritten {
@@ -88,6 +93,10 @@ class UpdateObserver {
  public:
   virtual ~UpdateObserver() = default;
   virtual void OnPhase(UpdatePhase) {}
+  // The first erase (or the load of the basic layout) is about to be sent:
+  // from here until the caller has sent the restart command, or the update
+  // has stopped, a cut-short write leaves the camera unable to start.
+  virtual void OnWriteStarted() {}
   virtual void OnPieceWritten(const PieceWritten&) {}
   // Lines for the message log.
   virtual void OnLog(const std::string&) {}
@@ -120,6 +129,9 @@ struct UpdateResult {
   std::uint16_t chip_id = 0;
   std::uint16_t culling = 0;
   std::uint8_t isp_code = 0;
+  // Known when the update stopped: an earlier update of the camera was cut
+  // short, so its flash is not complete, whatever this one did.
+  bool flash_incomplete = false;
 
   bool Succeeded() const { return outcome == UpdateOutcome::kSucceeded; }
 };
@@ -144,13 +156,21 @@ class FlashUpdater {
  private:
   enum class Settled { kReady, kDeclined };
 
+  UpdateResult Run(FirmwareImage& image, const UpdateOptions& options, const UpdateTarget& target);
   std::optional<UpdateResult> CheckVariant(const FirmwareImage& image);
-  // The camera's own data for this update, kept or read; a result when the
-  // update must stop.
+  // The camera's own data for this update, kept or read, and its update
+  // record; a result when the update must stop.
   std::optional<UpdateResult> SettleCameraData(const UpdateTarget& target, CameraData& data);
   std::optional<UpdateResult> ReadCameraDataTwice(const UpdateTarget& target, CameraData& data);
-  Settled RestoreErasedPieces(const UpdateTarget& target, CameraData& data);
-  Settled BackUp(const UpdateTarget& target, const CameraData& data);
+  // Erased pieces of freshly read data: restored from an update record, or
+  // kept blank. Fills `restored_from` with the record used.
+  std::optional<UpdateResult> RestoreErasedPieces(
+      const UpdateTarget& target, CameraData& data,
+      std::optional<CameraDataBackups::Found>& restored_from);
+  // True when the flash shows a write that was cut short.
+  std::optional<UpdateResult> ShowsInterruptedWrite(const CameraData& data, bool& interrupted);
+  Settled WriteRecord(const UpdateTarget& target, CameraDataKeeper::Entry& entry);
+  void FinishRecords(CameraDataKeeper::Entry& entry);
   std::optional<UpdateResult> Erase(const UpdateOptions& options);
   std::optional<UpdateResult> Program(const FirmwareImage& image, const UpdateOptions& options,
                                       const CameraString& string, std::uint32_t& programmed_end,

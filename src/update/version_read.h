@@ -21,9 +21,15 @@ struct RunningFirmware {
   std::uint32_t version = kUnreadVersion;
   std::uint8_t release_low = 0;
   std::uint8_t release_high = 0;
+  // Both reads got through: the fields hold what the camera said.
+  bool complete = false;
 
   // "%x.%x.%x.%x.%02d%02d%02d", as the version field shows it.
   std::string Text() const;
+  // An update erases the whole flash before it programs it from the start:
+  // a version word, or a device descriptor (where the release bytes live),
+  // that reads erased is what one that was cut short leaves.
+  bool ShowsInterruptedUpdate() const;
 };
 
 // The version word and the release bytes at 0xFFEC (extended layout). A

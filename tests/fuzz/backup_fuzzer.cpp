@@ -1,7 +1,7 @@
-// Backup files of the camera's own data. The format is canonical: whatever
-// parses formats back to exactly the bytes it was parsed from. A backup made
-// of any fields formats to a text that parses back to it, unless a field is
-// one the format refuses (an unprintable or long version, a malformed time).
+// Update records: the camera's own data and whether its update finished. The format is canonical:
+// whatever parses formats back to exactly the bytes it was parsed from. A backup made of any fields
+// formats to a text that parses back to it, unless a field is one the format refuses (an
+// unprintable or long version, a malformed time).
 //
 // A mutated file rarely keeps its checksum, so each input is also parsed with
 // its checksum line recomputed: that takes the parser past the checksum.
@@ -61,11 +61,16 @@ void RequireFieldsRoundTrip(std::string_view input) {
     const auto digit = [&](std::size_t i) {
       return static_cast<char>('0' + (i < rest.size() ? byte(6 + version_length + i) % 10 : 0));
     };
-    backup.saved_at = "0000-00-00 00:00:00";
+    backup.saved_at = "0000-00-00T00:00:00Z";
     for (std::size_t i = 0, d = 0; i < backup.saved_at.size(); ++i) {
       if (backup.saved_at[i] == '0') backup.saved_at[i] = digit(d++);
     }
   }
+  // The device takes what the version left; the sequence and the state come
+  // from the ids' bytes (a sequence of 0 is one the format refuses).
+  backup.device = std::string(input.substr(6 + version_length));
+  backup.sequence = static_cast<std::uint32_t>(byte(1) * 65536u + byte(3));
+  backup.finished = (byte(0) & 1) != 0;
   for (std::size_t i = 0; i < backup.data.area.size(); ++i) {
     backup.data.area[i] = static_cast<std::uint8_t>(input[i % input.size()] + i);
   }
@@ -73,14 +78,16 @@ void RequireFieldsRoundTrip(std::string_view input) {
     backup.data.string[i] = static_cast<std::uint8_t>(input[(i * 7) % input.size()] ^ i);
   }
 
-  const bool version_ok =
-      backup.firmware_version.size() <= kMaxBackupVersionLength &&
-      std::all_of(backup.firmware_version.begin(), backup.firmware_version.end(),
-                  [](char c) { return c >= 0x20 && c <= 0x7E; });
-  const bool time_ok = backup.saved_at.size() == 19 && [&] {
-    for (std::size_t i = 0; i < 19; ++i) {
+  const auto printable = [](const std::string& text, std::size_t limit) {
+    return text.size() <= limit &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+  };
+  const bool version_ok = printable(backup.firmware_version, kMaxBackupVersionLength) &&
+                          printable(backup.device, kMaxBackupDeviceLength) && backup.sequence != 0;
+  const bool time_ok = backup.saved_at.size() == 20 && [&] {
+    for (std::size_t i = 0; i < 20; ++i) {
       const char c = backup.saved_at[i];
-      const char shape = "0000-00-00 00:00:00"[i];
+      const char shape = "0000-00-00T00:00:00Z"[i];
       if (shape == '0' ? !(c >= '0' && c <= '9') : c != shape) return false;
     }
     return true;
@@ -94,7 +101,9 @@ void RequireFieldsRoundTrip(std::string_view input) {
   if (!parsed) return;
   Require(parsed->vendor_id == backup.vendor_id && parsed->product_id == backup.product_id &&
               parsed->firmware_version == backup.firmware_version &&
-              parsed->saved_at == backup.saved_at && parsed->data == backup.data,
+              parsed->device == backup.device && parsed->saved_at == backup.saved_at &&
+              parsed->sequence == backup.sequence && parsed->finished == backup.finished &&
+              parsed->data == backup.data,
           "a formatted backup parses to the same fields");
 }
 

@@ -160,7 +160,8 @@ void Run(std::string_view input) {
   AppState state(reporter, "fuzz", backups);
   testing::RecordingSleeper sleeper;
   testing::FixedClock clock;
-  UpgradeDialog dialog(state, view, session, sleeper, clock);
+  NoWriteGuard guard;
+  UpgradeDialog dialog(state, view, session, sleeper, clock, guard);
   state.announce_devices = (control & kQuiet) != 0 ? 0 : 1;
   state.reboot_pending = (control & kRebootPending) != 0 ? 1 : 0;
 

@@ -13,6 +13,7 @@
 #include "app/view_error_reporter.h"
 #include "camera/sim/sim_camera.h"
 #include "camera/sim/sim_capture_session.h"
+#include "support/native_files.h"
 #include "support/recording_view.h"
 #include "support/temp_dir.h"
 #include "update/camera_data_backup.h"
@@ -46,10 +47,10 @@ struct RigSetup {
 class DialogRig {
  public:
   explicit DialogRig(const RigSetup& setup = {})
-      : backups(setup.backup_dir.empty() ? backup_dir.Path() : setup.backup_dir, clock),
+      : backups(setup.backup_dir.empty() ? backup_dir.Path() : setup.backup_dir, clock, files),
         camera(setup.camera ? setup.camera : std::make_shared<SimCamera>(Strict(setup.knobs))),
         session(state.xu, Devices(setup, camera)),
-        dialog(state, view, session, sleeper, clock) {
+        dialog(state, view, session, sleeper, clock, guard) {
     dialog.SetDumpDirectory("./");
   }
 
@@ -67,11 +68,13 @@ class DialogRig {
   FixedClock clock;
   // Backups of the camera's own data, in a directory of this rig's own.
   TempDir backup_dir;
+  NativePrivateFiles files;
   BackupDirectory backups;
   AppState state{reporter, kRigTitle, backups};
   std::shared_ptr<SimCamera> camera;
   SimCaptureSession session;
   RecordingSleeper sleeper;
+  RecordingWriteGuard guard;
   UpgradeDialog dialog;
 
  private:

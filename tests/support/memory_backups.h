@@ -1,9 +1,7 @@
-// Camera-data backups kept in memory, for runs that make thousands of
-// updates (the fault sweep, the benchmark); the real directory has its own
-// tests.
+// Update records kept in memory, for runs that make thousands of updates
+// (the fault sweep, the benchmark); the real directory has its own tests.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,22 +13,35 @@ class MemoryBackups : public CameraDataBackups {
  public:
   Written Write(CameraDataBackup backup) override {
     if (!writable) return {false, "", "the test refuses the write"};
-    backup.saved_at = "2026-01-01 00:00:00";
+    backup.saved_at = "2026-01-01T00:00:00Z";
+    backup.sequence = static_cast<std::uint32_t>(stored.size() + 1);
+    backup.finished = false;
     stored.push_back(std::move(backup));
-    return {true, "memory:" + std::to_string(stored.size()), ""};
+    return {true, Name(stored.size() - 1), ""};
   }
-  std::optional<Found> Newest(std::uint16_t vendor_id, std::uint16_t product_id,
-                              const std::function<void(const std::string&)>&) override {
+  Written MarkFinished(const Found& record) override {
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+      if (Name(i) == record.path) stored[i].finished = true;
+    }
+    return {true, record.path, ""};
+  }
+  std::vector<Found> Unfinished(std::uint16_t vendor_id, std::uint16_t product_id,
+                                const std::function<void(const std::string&)>&) override {
+    std::vector<Found> found;
     for (std::size_t i = stored.size(); i-- > 0;) {
-      if (stored[i].vendor_id == vendor_id && stored[i].product_id == product_id) {
-        return Found{stored[i], "memory:" + std::to_string(i + 1)};
+      const CameraDataBackup& b = stored[i];
+      if (b.vendor_id == vendor_id && b.product_id == product_id && !b.finished) {
+        found.push_back({b, Name(i)});
       }
     }
-    return std::nullopt;
+    return found;
   }
 
   bool writable = true;
   std::vector<CameraDataBackup> stored;
+
+ private:
+  static std::string Name(std::size_t index) { return "memory:" + std::to_string(index + 1); }
 };
 
 }  // namespace veltrane::testing

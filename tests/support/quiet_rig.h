@@ -63,7 +63,7 @@ struct QuietRig {
         std::vector<SimDevice>{{SimDisplayName(camera->Knobs().vendor_id,
                                                camera->Knobs().product_id, "6&2a1b3c4d&0&0"),
                                 "Tessaro USB Camera", camera}});
-    dialog = std::make_unique<UpgradeDialog>(state, view, *session, sleeper, clock);
+    dialog = std::make_unique<UpgradeDialog>(state, view, *session, sleeper, clock, guard);
     dialog->Initialise(true);
   }
 
@@ -75,6 +75,7 @@ struct QuietRig {
   std::unique_ptr<SimCaptureSession> session;
   NoWait sleeper;
   FixedClock clock;
+  NoWriteGuard guard;
   std::unique_ptr<UpgradeDialog> dialog;
 };
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/dialog_view.h"
+#include "app/write_guard.h"
 #include "camera/error_reporter.h"
 #include "common/clock.h"
 #include "common/sleeper.h"
@@ -113,9 +114,27 @@ class RecordingSleeper : public Sleeper {
   std::vector<std::uint32_t> waits;
 };
 
+// Records when the update holds and releases its write guard.
+class RecordingWriteGuard : public WriteGuard {
+ public:
+  std::vector<std::string> Hold() override {
+    calls.push_back("hold");
+    if (on_call) on_call();
+    return hold_lines;
+  }
+  void Release() override {
+    calls.push_back("release");
+    if (on_call) on_call();
+  }
+  std::vector<std::string> calls;
+  std::vector<std::string> hold_lines;
+  std::function<void()> on_call;
+};
+
 class FixedClock : public Clock {
  public:
   std::tm LocalTime() override { return time; }
+  std::tm UtcTime() override { return time; }
   std::tm time{};
 };
 

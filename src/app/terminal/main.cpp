@@ -27,6 +27,7 @@
 #include "common/clock.h"
 #include "common/sleeper.h"
 #include "update/camera_data_backup.h"
+#include "update/posix/posix_private_files.h"
 #include "veltrane_version.h"
 
 namespace veltrane {
@@ -221,13 +222,15 @@ int RunDialog(const std::string& title, const Options& options, Backend& backend
   TerminalView view(settings, stdout, stderr, stdin);
   ViewErrorReporter reporter(view, title);
   SystemClock clock;
+  PosixPrivateFiles files;
   BackupDirectory backups(options.backup_dir.empty() ? DefaultBackupDirectory()
                                                      : std::filesystem::path(options.backup_dir),
-                          clock);
+                          clock, files);
   AppState state(reporter, title, backups);
   const std::unique_ptr<CaptureSession> session = backend.Session(state.xu);
   ThreadSleeper sleeper;
-  UpgradeDialog dialog(state, view, *session, sleeper, clock);
+  NoWriteGuard guard;
+  UpgradeDialog dialog(state, view, *session, sleeper, clock, guard);
   dialog.SetDumpDirectory(options.dump_dir);
 
   if (!options.config_file.empty() && !dialog.Config().Load(options.config_file)) {
