@@ -18,7 +18,9 @@
 #include "app/terminal/sim_setup.h"
 #include "app/terminal/single_instance.h"
 #include "app/terminal/terminal_view.h"
+#include "app/terminal/terminal_write_guard.h"
 #include "app/terminal/trace_file.h"
+#include "app/terminal/user_dirs.h"
 #include "app/upgrade_dialog.h"
 #include "app/view_error_reporter.h"
 #include "camera/sim/sim_capture_session.h"
@@ -36,14 +38,15 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+// A run stopped by a signal ends as the shell reports a process it killed.
+constexpr int kExitSignalBase = 128;
 
 constexpr char kDefaultTitle[] = "veltrane-upgrade";
 constexpr char kAnotherInstanceText[] = "Another instance of this program is already running";
 // How long the terminal waits for a restarted camera to come back.
 constexpr std::chrono::seconds kReturnWait{20};
-// Once it is back, the quiet that says its nodes have all arrived.
-constexpr std::chrono::milliseconds kSettle{1500};
 constexpr unsigned kArrival = 0x8000;
+constexpr unsigned kRemoval = 0x8004;
 
 constexpr char kEraseOnlyQuestion[] =
     "--no-program erases the camera's flash and programs no firmware: the camera will not "
@@ -66,17 +69,12 @@ void PrintError(const std::string& title, const std::string& message) {
   std::fflush(stderr);
 }
 
-// Where backups of the camera's own data go unless --backup-dir says: the
-// user's state directory, as the XDG base directories name it.
-std::filesystem::path DefaultBackupDirectory() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state != nullptr && state[0] == '/') return std::filesystem::path(state) / "veltrane-upgrade";
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0') {
-    return std::filesystem::path(home) / ".local" / "state" / "veltrane-upgrade";
-  }
-  // No directory: writing a backup fails, and the update asks before going on.
-  return {};
+// Where update records go unless --backup-dir says. The simulator's records
+// never share a directory with real cameras': its camera carries the real
+// one's USB ids. No directory at all: writing a record fails, and the update
+// asks before going on.
+std::filesystem::path DefaultBackupDirectory(bool simulated) {
+  return StateDirectory(simulated ? "veltrane-upgrade-simulator" : "veltrane-upgrade");
 }
 
 // Clicks a check box when its flag is not yet as wanted, so the coupling of
@@ -109,8 +107,8 @@ class Backend {
   // Right before the update: device events from before it are not the
   // restart's.
   virtual void Forget() {}
-  // After the restart command: hands the device events to the dialog until
-  // the camera is back.
+  // After the restart command: hands the camera's device events to the
+  // dialog until it is back.
   virtual void AwaitReturn(UpgradeDialog& dialog) = 0;
 };
 
@@ -134,39 +132,48 @@ class UvcBackend : public Backend {
       : only_node_(std::move(only_node)), monitor_(uvc::DeviceMonitor::Open()) {}
 
   std::unique_ptr<CaptureSession> Session(XuChannel& channel) override {
-    return std::make_unique<uvc::UvcCaptureSession>(channel, devices_, only_node_);
+    auto session = std::make_unique<uvc::UvcCaptureSession>(channel, devices_, only_node_);
+    session_ = session.get();
+    return session;
   }
 
   void Forget() override {
     while (monitor_ && Ready(std::chrono::milliseconds(0))) monitor_->Receive();
   }
 
+  // Waits for the same camera: the same USB ids on the same port. Other
+  // cameras come and go without ending the wait, and the dialog sees one
+  // removal and one arrival, whatever number of nodes the camera has.
   void AwaitReturn(UpgradeDialog& dialog) override {
-    if (!monitor_) {
+    const std::optional<uvc::VideoDevice> camera =
+        session_ != nullptr ? session_->LastBound() : std::nullopt;
+    if (!monitor_ || !camera) {
       std::puts("Can not watch for the camera's return; re-plug it to start the new firmware.");
       return;
     }
+    const std::string port = uvc::UsbPort(*camera);
     std::puts("Waiting for the camera to come back...");
     std::fflush(stdout);
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + kReturnWait;
-    bool back = false;
+    bool removed = false;
     for (auto now = Clock::now(); now < deadline; now = Clock::now()) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-      if (!Ready(back ? std::min(left, kSettle) : left)) {
-        if (back) return;
-        continue;
-      }
-      if (const auto event = monitor_->Receive()) {
-        dialog.OnDeviceChange(*event);
-        back = back || *event == kArrival;
+      if (!Ready(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now))) continue;
+      const auto event = monitor_->Receive();
+      if (!event || event->usb_port != port) continue;
+      if (event->type == kRemoval && !removed) {
+        removed = true;
+        dialog.OnDeviceChange(kRemoval);
+      } else if (event->type == kArrival && IsBack(*camera)) {
+        if (!removed) dialog.OnDeviceChange(kRemoval);
+        // Its node may have another number now.
+        session_->FollowPort(port);
+        dialog.OnDeviceChange(kArrival);
+        return;
       }
     }
-    if (!back) {
-      std::printf(
-          "The camera did not come back within %d s; re-plug it to start the new firmware.\n",
-          static_cast<int>(kReturnWait.count()));
-    }
+    std::printf("The camera did not come back within %d s; re-plug it to start the new firmware.\n",
+                static_cast<int>(kReturnWait.count()));
   }
 
  private:
@@ -179,9 +186,21 @@ class UvcBackend : public Backend {
     return ready > 0;
   }
 
+  // The camera's capture node is there again: same ids, same port.
+  bool IsBack(const uvc::VideoDevice& camera) {
+    const auto listed = devices_.List();
+    return listed && std::any_of(listed->begin(), listed->end(), [&](const auto& device) {
+             return device.capture && device.vendor_id == camera.vendor_id &&
+                    device.product_id == camera.product_id &&
+                    uvc::UsbPort(device) == uvc::UsbPort(camera);
+           });
+  }
+
   std::string only_node_;
   uvc::UdevVideoDevices devices_;
   std::unique_ptr<uvc::DeviceMonitor> monitor_;
+  // The session it made, which the run owns.
+  uvc::UvcCaptureSession* session_ = nullptr;
 };
 
 // One line per camera uvcvideo drives: node, USB ids, whether the settings
@@ -200,12 +219,13 @@ int ListDevices(const std::string& title, const Options& options, UpgradeDialog&
     const auto units = uvc::ReadExtensionUnits(device);
     const bool unit = uvc::FindUnit(units, channel.configured_set) != nullptr ||
                       uvc::FindUnit(units, kFallbackXuSet) != nullptr;
-    std::printf("%s  %04x:%04x  %s  %s  %s\n", device.node.c_str(),
-                static_cast<unsigned>(device.vendor_id), static_cast<unsigned>(device.product_id),
-                Accepts(dialog.Settings().device_match_list, uvc::DisplayName(device))
-                    ? "accepted"
-                    : "not accepted",
-                unit ? "extension unit found" : "no extension unit", device.card.c_str());
+    // The name is the device's own: it may hold anything.
+    std::printf(
+        "%s  %04x:%04x  %s  %s  %s\n", Printable(device.node).c_str(),
+        static_cast<unsigned>(device.vendor_id), static_cast<unsigned>(device.product_id),
+        Accepts(dialog.Settings().device_match_list, uvc::DisplayName(device)) ? "accepted"
+                                                                               : "not accepted",
+        unit ? "extension unit found" : "no extension unit", Printable(device.card).c_str());
     ++shown;
   }
   if (shown == 0) std::puts("No camera that uvcvideo drives was found.");
@@ -223,13 +243,13 @@ int RunDialog(const std::string& title, const Options& options, Backend& backend
   ViewErrorReporter reporter(view, title);
   SystemClock clock;
   PosixPrivateFiles files;
-  BackupDirectory backups(options.backup_dir.empty() ? DefaultBackupDirectory()
+  BackupDirectory backups(options.backup_dir.empty() ? DefaultBackupDirectory(options.simulate)
                                                      : std::filesystem::path(options.backup_dir),
                           clock, files);
   AppState state(reporter, title, backups);
   const std::unique_ptr<CaptureSession> session = backend.Session(state.xu);
   ThreadSleeper sleeper;
-  NoWriteGuard guard;
+  TerminalWriteGuard guard(title);
   UpgradeDialog dialog(state, view, *session, sleeper, clock, guard);
   dialog.SetDumpDirectory(options.dump_dir);
 
@@ -260,9 +280,10 @@ int RunDialog(const std::string& title, const Options& options, Backend& backend
   if (status != kExitOk) return status;
   const bool upgrade_enabled = view.Enabled(ctl::kUpgradeButton);
   if (!options.upgrade) {
-    // Offer the Upgrade button when someone is there to press it.
+    // Offer the Upgrade button when someone is there to press it; --yes and
+    // --no answer for them.
     if (!settings.stdin_is_terminal || !upgrade_enabled) return kExitOk;
-    if (!view.AskOnTerminal("Upgrade the firmware now?")) return kExitOk;
+    if (!view.Ask("Upgrade the firmware now?")) return kExitOk;
   }
   if (!upgrade_enabled) {
     PrintError(title, "the Upgrade button is disabled; nothing was changed");
@@ -278,6 +299,10 @@ int RunDialog(const std::string& title, const Options& options, Backend& backend
   backend.Forget();
   dialog.OnUpgrade();
   view.EndProgress();
+  // A signal held while the flash was written ends the run now.
+  if (const int signal_number = guard.Caught(); signal_number != 0) {
+    return kExitSignalBase + signal_number;
+  }
   if (!dialog.LastUpdateSucceeded()) return kExitFailed;
 
   // The camera restarts with its new firmware: let the dialog see it leave
@@ -287,6 +312,7 @@ int RunDialog(const std::string& title, const Options& options, Backend& backend
 }
 
 int Run(int argc, char** argv) {
+  TerminalWriteGuard::IgnoreBrokenPipes();
   const std::string title = AppTitle(argc > 0 ? argv[0] : nullptr);
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   const ParsedOptions parsed = ParseOptions(args);
@@ -294,7 +320,17 @@ int Run(int argc, char** argv) {
     PrintError(title, parsed.error);
     return kExitUsage;
   }
-  const Options& options = parsed.options;
+  Options options = parsed.options;
+  if (!options.device.empty()) {
+    // A link (/dev/v4l/by-id/...) names the node it points to.
+    std::error_code error;
+    const std::filesystem::path node = std::filesystem::canonical(options.device, error);
+    if (error) {
+      PrintError(title, "--device: '" + Printable(options.device) + "': " + error.message());
+      return kExitUsage;
+    }
+    options.device = node.string();
+  }
   if (options.help) {
     std::fputs(UsageText(title).c_str(), stdout);
     return kExitOk;
@@ -311,8 +347,9 @@ int Run(int argc, char** argv) {
     return kExitFailed;
   }
   if (instance.Failed() && options.verbose) {
-    PrintError(title, "cannot open the lock file " + instance.LockPath() +
-                          "; running without the single-instance guard");
+    PrintError(title, "no single-instance lock (" + instance.LockPath() + ": " +
+                          instance.Problem() +
+                          "); the camera's own lock still keeps other runs off it");
   }
 
   if (!options.simulate) {

@@ -121,8 +121,8 @@ std::string ApplyKnob(std::string_view name, std::string_view value, SimOptions&
   return "bad value for simulator knob: '" + std::string(name) + "=" + std::string(value) + "'";
 }
 
-// Arguments are quoted in errors as given; control characters among them
-// are shown as escapes, so that an error stays one line.
+}  // namespace
+
 std::string Printable(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -142,6 +142,8 @@ std::string Printable(std::string_view text) {
   }
   return out;
 }
+
+namespace {
 
 std::string Hex(std::uint32_t value, int digits) {
   return StringPrintf("%0*X", digits, value);

@@ -68,4 +68,8 @@ std::string ParseKnobs(std::string_view text, SimOptions& sim);
 
 std::string UsageText(const std::string& title);
 
+// Control characters as escapes, so that a text from the command line or a
+// device stays one line on the terminal.
+std::string Printable(std::string_view text);
+
 }  // namespace veltrane

@@ -127,6 +127,12 @@ bool TerminalView::Enabled(int control) const {
   return it == enabled_.end() || it->second;
 }
 
+bool TerminalView::Ask(const std::string& question) {
+  if (settings_.answer == AnswerMode::kAsk) return AskOnTerminal(question);
+  PrintLine(question);
+  return settings_.answer == AnswerMode::kYes;
+}
+
 bool TerminalView::AskOnTerminal(const std::string& question) {
   EraseBar();
   std::fputs((question.empty() ? std::string() : question + " ").c_str(), out_);

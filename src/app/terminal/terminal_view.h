@@ -44,6 +44,9 @@ class TerminalView : public DialogView {
 
   // Controls start enabled, as the dialog opens.
   bool Enabled(int control) const;
+  // A question of the terminal's own: answered by --yes or --no, else asked
+  // on the terminal.
+  bool Ask(const std::string& question);
   // Asks on the terminal; "y" or "yes" is Yes, anything else (or end of
   // input) No.
   bool AskOnTerminal(const std::string& question);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/uvcvideo.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -50,6 +51,14 @@ namespace {
 
 // HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED).
 constexpr HResult kEAccessDenied = static_cast<HResult>(0x80070005u);
+// HRESULT_FROM_WIN32(ERROR_BUSY).
+constexpr HResult kEBusy = static_cast<HResult>(0x800700AAu);
+
+std::string BusyText(const std::string& node) {
+  return "Another program is updating the camera at " + node +
+         ", or holds it for an update. Nothing was sent to the camera. Wait until that program "
+         "has finished, then try again.";
+}
 
 std::string AccessText(const std::string& node) {
   return "Can not open " + node +
@@ -64,7 +73,14 @@ UvcCaptureSession::UvcCaptureSession(XuChannel& channel, VideoDevices& devices,
                                      std::string only_node)
     : channel_(channel), devices_(devices), only_node_(std::move(only_node)) {}
 
-UvcCaptureSession::~UvcCaptureSession() = default;
+UvcCaptureSession::~UvcCaptureSession() {
+  if (lock_fd_ >= 0) close(lock_fd_);
+}
+
+void UvcCaptureSession::FollowPort(const std::string& usb_port) {
+  only_port_ = usb_port;
+  only_node_.clear();
+}
 
 HResult UvcCaptureSession::EnumerateDevices(std::vector<std::string>& display_names,
                                             std::vector<std::string>& friendly_names) {
@@ -72,7 +88,10 @@ HResult UvcCaptureSession::EnumerateDevices(std::vector<std::string>& display_na
   if (!devices) return kEFail;
   bool listed = false;
   for (const VideoDevice& device : *devices) {
-    if (!device.capture || (!only_node_.empty() && device.node != only_node_)) continue;
+    if (!device.capture || (!only_node_.empty() && device.node != only_node_) ||
+        (!only_port_.empty() && UsbPort(device) != only_port_)) {
+      continue;
+    }
     display_names.push_back(DisplayName(device));
     friendly_names.push_back(device.card);
     listed = true;
@@ -94,6 +113,25 @@ HResult UvcCaptureSession::BuildGraph(const std::string& name) {
     return kEPointer;
   }
   const int fd = open(found->node.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd >= 0 && found->node != lock_node_) {
+    // The lock goes on a descriptor of its own: flock locks of two
+    // descriptors conflict even within one process.
+    const int lock = open(found->node.c_str(), O_RDONLY | O_CLOEXEC);
+    if (lock < 0 || flock(lock, LOCK_EX | LOCK_NB) != 0) {
+      const bool busy = lock >= 0 && errno == EWOULDBLOCK;
+      if (lock >= 0) close(lock);
+      close(fd);
+      if (busy) {
+        channel_.Reporter().ShowErrorBox(BusyText(found->node));
+        return kEBusy;
+      }
+      channel_.ReportError(kEFail);
+      return kEFail;
+    }
+    if (lock_fd_ >= 0) close(lock_fd_);
+    lock_fd_ = lock;
+    lock_node_ = found->node;
+  }
   if (fd < 0) {
     if (errno == EACCES || errno == EPERM) {
       channel_.Reporter().ShowErrorBox(AccessText(found->node));
@@ -106,6 +144,7 @@ HResult UvcCaptureSession::BuildGraph(const std::string& name) {
   }
   if (node_) node_->Close();
   node_ = std::make_shared<OpenNode>(fd);
+  last_bound_ = *found;
   channel_.SetPropertyInterface(std::make_shared<UvcKsControl>(node_, ReadExtensionUnits(*found)));
   return kSOk;
 }

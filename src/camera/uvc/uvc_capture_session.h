@@ -1,9 +1,13 @@
 // The capture session on Linux: lists the cameras uvcvideo drives and binds
 // one by opening its video node, which publishes the extension-unit
-// property interface to the channel. The node stays open while bound.
+// property interface to the channel. The node stays open while bound, and
+// an exclusive flock on it is held from the first bind of a camera until
+// the session ends or binds another: one writer per camera, whatever user
+// or lock directory another run has.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,11 +30,23 @@ class UvcCaptureSession : public CaptureSession {
   HResult BuildGraph(const std::string& display_name) override;
   HResult Teardown() override;
 
+  // The camera last bound; nullopt before any bind.
+  const std::optional<VideoDevice>& LastBound() const { return last_bound_; }
+  // From now on list only the camera on this USB port, whatever node it
+  // comes back on.
+  void FollowPort(const std::string& usb_port);
+
  private:
   XuChannel& channel_;
   VideoDevices& devices_;
   std::string only_node_;
+  std::string only_port_;
   std::shared_ptr<OpenNode> node_;
+  // The camera's lock: a descriptor of its node of its own, so that
+  // rebinding the same camera never lets go of it.
+  int lock_fd_ = -1;
+  std::string lock_node_;
+  std::optional<VideoDevice> last_bound_;
 };
 
 }  // namespace veltrane::uvc

@@ -72,13 +72,21 @@ class UdevMonitor : public DeviceMonitor {
 
   int Fd() const override { return udev_monitor_get_fd(monitor_.get()); }
 
-  std::optional<unsigned> Receive() override {
+  std::optional<DeviceEvent> Receive() override {
     const UdevPtr<udev_device> device(udev_monitor_receive_device(monitor_.get()));
     if (!device) return std::nullopt;
     const std::string action = Text(udev_device_get_action(device.get()));
-    if (action == "add") return kArrival;
-    if (action == "remove") return kRemovalComplete;
-    return std::nullopt;
+    // A removed node's sysfs is gone: its path is all that tells its port.
+    DeviceEvent event;
+    event.usb_port = UsbPortOfDevpath(Text(udev_device_get_devpath(device.get())));
+    if (action == "add") {
+      event.type = kArrival;
+    } else if (action == "remove") {
+      event.type = kRemovalComplete;
+    } else {
+      return std::nullopt;
+    }
+    return event;
   }
 
  private:
@@ -92,6 +100,21 @@ std::string DisplayName(const VideoDevice& device) {
   return StringPrintf("usb#vid_%04x&pid_%04x#", static_cast<unsigned>(device.vendor_id),
                       static_cast<unsigned>(device.product_id)) +
          device.bus_id + "#" + device.node;
+}
+
+std::string UsbPort(const VideoDevice& device) {
+  return device.bus_id.substr(0, device.bus_id.find(':'));
+}
+
+std::string UsbPortOfDevpath(std::string_view devpath) {
+  constexpr std::string_view kClass = "/video4linux/";
+  const std::size_t at = devpath.rfind(kClass);
+  if (at == std::string_view::npos) return "";
+  const std::string_view parent = devpath.substr(0, at);
+  const std::string_view interface = parent.substr(parent.find_last_of('/') + 1);
+  const std::size_t colon = interface.find(':');
+  if (colon == 0 || colon == std::string_view::npos) return "";
+  return std::string(interface.substr(0, colon));
 }
 
 std::vector<ExtensionUnit> ReadExtensionUnits(const VideoDevice& device) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "camera/uvc/uvc_descriptors.h"
@@ -29,6 +30,14 @@ struct VideoDevice {
 // a Windows device path carries them, so the accepted-id rules apply alike.
 std::string DisplayName(const VideoDevice& device);
 
+// The USB device's port path ("1-1.2" of the interface "1-1.2:1.0"): what
+// stays the same when the camera restarts and enumerates again.
+std::string UsbPort(const VideoDevice& device);
+// The same, from a video node's sysfs path
+// (".../usb1/1-1/1-1:1.0/video4linux/video0"); empty for a node that sits
+// under no USB interface.
+std::string UsbPortOfDevpath(std::string_view devpath);
+
 // The extension units in the device's descriptors; none when they can't be
 // read.
 std::vector<ExtensionUnit> ReadExtensionUnits(const VideoDevice& device);
@@ -49,14 +58,19 @@ class UdevVideoDevices : public VideoDevices {
 
 // Device arrivals and removals of video nodes, as the dialog's device-change
 // events: a libudev monitor, from udevd where it runs, else from the kernel.
+struct DeviceEvent {
+  unsigned type = 0;  // 0x8000 arrival, 0x8004 removal complete
+  // The node's USB port (see UsbPort); empty when it has none.
+  std::string usb_port;
+};
+
 class DeviceMonitor {
  public:
   virtual ~DeviceMonitor() = default;
   // A descriptor to poll for input.
   virtual int Fd() const = 0;
-  // The waiting event: 0x8000 arrival, 0x8004 removal complete; nullopt for
-  // anything else or nothing.
-  virtual std::optional<unsigned> Receive() = 0;
+  // The waiting event; nullopt for anything else or nothing.
+  virtual std::optional<DeviceEvent> Receive() = 0;
 
   // nullptr when no monitor can be opened.
   static std::unique_ptr<DeviceMonitor> Open();
