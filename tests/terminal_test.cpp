@@ -4,10 +4,12 @@
 #ifdef __unix__
 
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -319,6 +321,39 @@ TEST_F(TerminalProgram, UpgradeExitStatusFollowsTheUpdate) {
   }
 }
 
+// On a real terminal, Enter alone answers No: erasing is never the default.
+TEST_F(TerminalProgram, EnterAloneOnATerminalErasesNothing) {
+  const fs::path flash = root_ / "flash.bin";
+  const std::string knob = "--simulate=flash=" + flash.string();
+  ASSERT_EQ(Run("'" + knob + "'").status, 0);
+  const std::string original = ReadFile(flash);
+  int terminal = -1;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    setenv("VELTRANE_LOCK_DIR", root_.c_str(), 1);
+    setenv("XDG_STATE_HOME", root_.c_str(), 1);
+    execl(exe_.c_str(), exe_.c_str(), knob.c_str(), "--upgrade", "--no-program", nullptr);
+    _exit(127);
+  }
+  std::string seen;
+  bool answered = false;
+  std::array<char, 256> chunk{};
+  for (ssize_t n; (n = read(terminal, chunk.data(), chunk.size())) > 0;) {
+    seen.append(chunk.data(), static_cast<std::size_t>(n));
+    if (!answered && seen.find("[y/N] ") != std::string::npos) {
+      answered = write(terminal, "\n", 1) == 1;
+    }
+  }
+  close(terminal);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(answered) << seen;
+  EXPECT_EQ(WEXITSTATUS(status), 1) << seen;
+  EXPECT_NE(seen.find("not erased; nothing was changed"), std::string::npos) << seen;
+  EXPECT_EQ(ReadFile(flash), original);
+}
+
 TEST_F(TerminalProgram, ConfigFileFeedsTheSettings) {
   const fs::path config = root_ / "veltrane.ini";
   std::ofstream(config) << "[ISPSet]\nXUGUID={00112233-4455-6677-8899-AABBCCDDEEFF} ; test unit\n";
@@ -390,6 +425,21 @@ TEST_F(TerminalProgram, CameraDataSurvivesAFailedUpdateAcrossRuns) {
   const std::string now = ReadFile(flash);
   EXPECT_EQ(now.substr(0xB010, 0xF0), original.substr(0xB010, 0xF0));
   EXPECT_EQ(now.substr(0xFF00, 32), original.substr(0xFF00, 32));
+
+  // A healthy camera whose own settings hold a blank piece is updated from a
+  // script, and keeps the piece blank.
+  std::string blank = original;
+  blank.replace(0xB0E0, 0x20, std::string(0x20, '\xFF'));
+  std::ofstream(flash, std::ios::binary) << blank;
+  const RunResult healthy = Run(knobs + " --upgrade" + backup_dir);
+  EXPECT_EQ(healthy.status, 0) << healthy.out << healthy.err;
+  EXPECT_EQ(ReadFile(flash).substr(0xB0E0, 0x20), std::string(0x20, '\xFF'));
+
+  // Simulated runs keep their records out of the directory real runs read.
+  ASSERT_EQ(Run("--simulate --upgrade --yes").status, 0);
+  const fs::path state = root_ / ("run" + std::to_string(runs_)) / "state";
+  EXPECT_FALSE(fs::exists(state / "veltrane-upgrade"));
+  EXPECT_FALSE(fs::is_empty(state / "veltrane-upgrade-simulator"));
 
   // A backup directory that can not be made: asked, and No erases nothing.
   const fs::path blocked = root_ / "blocked";

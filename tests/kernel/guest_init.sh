@@ -143,6 +143,58 @@ stop_camera
   grep -q "restart after transfer" /tmp/server.log
 report $? "full upgrade: expected flash, 3.1.0.6.100108 after the camera returns"
 echo "# full upgrade took $(awk "BEGIN { print $t1 - $t0 }") s, $(wc -l </tmp/update.rec) transfers"
+clean_transfers=$(wc -l </tmp/update.rec)
+
+# Until a run has printed its first byte count: the flash is being written.
+first_count() {
+  for _ in $(seq 400); do
+    grep -q ' of 65536 bytes$' "$1" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  return 1
+}
+# A signal at the first byte count: the write goes on to its end, the result
+# is printed, and the run stops with 128 + the signal. The program runs in
+# the foreground: an asynchronous job of this shell ignores SIGINT.
+for signal in INT:130 HUP:129; do
+  start_camera
+  : >/tmp/out
+  (first_count /tmp/out && kill -"${signal%:*}" "$(pidof veltrane-upgrade)") &
+  watcher=$!
+  upgrade --upgrade --yes
+  wait "$watcher"
+  stop_camera
+  [ "$rc" = "${signal#*:}" ] && has "The camera's flash is being written" &&
+    has "Firmware upgrading successfully done!" && cmp -s /tmp/flash.bin /tmp/expected.bin
+  report $? "SIG${signal%:*} while writing: the flash is written to its end, then exit ${signal#*:}"
+done
+
+start_camera
+{
+  timeout 120 veltrane-upgrade --backup-dir /tmp/backups --upgrade --yes </dev/null 2>/dev/null
+  echo $? >/tmp/rc
+} | head -n 8 >/tmp/out
+stop_camera
+[ "$(cat /tmp/rc)" = 0 ] && [ "$(wc -l </tmp/out)" = 8 ] && cmp -s /tmp/flash.bin /tmp/expected.bin
+report $? "a reader that goes away (| head -n 8): the update ends as a clean one does"
+
+# A second run, with a lock directory of its own, while the first writes.
+start_camera --record /tmp/busy.rec
+mkdir -m 700 /tmp/lock-a /tmp/lock-b
+VELTRANE_LOCK_DIR=/tmp/lock-a timeout 120 veltrane-upgrade --backup-dir /tmp/backups --upgrade \
+  --yes </dev/null >/tmp/first.out 2>&1 &
+first=$!
+first_count /tmp/first.out
+export VELTRANE_LOCK_DIR=/tmp/lock-b
+upgrade --upgrade --yes
+unset VELTRANE_LOCK_DIR
+wait "$first"
+first_rc=$?
+stop_camera
+[ "$rc" = 1 ] && has "Another program is updating the camera at /dev/video0" &&
+  lacks "Current Firmware Version" && [ "$first_rc" = 0 ] &&
+  cmp -s /tmp/flash.bin /tmp/expected.bin && [ "$(wc -l </tmp/busy.rec)" = "$clean_transfers" ]
+report $? "a second run during an update is refused and sends nothing"
 
 # Our backend against a bare loop of the same ioctls, on a fresh camera.
 start_camera
