@@ -398,12 +398,24 @@ TEST_F(FlashUpdateTest, NoVerifyWaits200msAfterEachRestart) {
             (std::vector<std::uint32_t>{200, 200}));
 }
 
-TEST_F(FlashUpdateTest, NoProgramErasesEveryUnit) {
+bool EraseAt(const TransferRecord& r, std::uint32_t address);
+
+TEST_F(FlashUpdateTest, NoProgramErasesEveryUnitAndSaysSoOnlyWhenItReadsBlank) {
   Start(true);
   rig->dialog.OnToggle(ctl::kProgramCheck);
   rig->dialog.OnUpgrade();
   EXPECT_TRUE(std::all_of(rig->camera->Flash().begin(), rig->camera->Flash().end(),
                           [](auto b) { return b == 0xFF; }));
+  EXPECT_EQ(rig->dialog.LastUpdateEnd(), UpdateEnd::kErasedOnly);
+
+  // An erase the camera acknowledged without acting on.
+  const std::uint32_t erase =
+      FindTransfer(true, [](const TransferRecord& r) { return EraseAt(r, 0x7000); });
+  Start(true, [&](SimKnobs& k) { k.drop_at = erase; });
+  rig->dialog.OnToggle(ctl::kProgramCheck);
+  rig->dialog.OnUpgrade();
+  EXPECT_EQ(rig->dialog.LastUpdateEnd(), UpdateEnd::kFailed);
+  EXPECT_TRUE(Logged("UVC: Check Flash Fail at 0x7000"));
 }
 
 // Verification compares every programmed byte: a piece the flash silently
@@ -730,15 +742,18 @@ INSTANTIATE_TEST_SUITE_P(
 // the update records of every camera of the model in one directory.
 class LaterRunTest : public FlashUpdateTest {
  protected:
-  // A run on a camera whose own settings come from `seed`, with `fail_at`
-  // failing its update (0: none). Its flash before and after.
-  std::pair<SimFlash, SimFlash> OneRun(std::uint8_t seed, std::uint32_t fail_at) {
+  // A run on a camera whose own settings come from `seed` (with a blank piece
+  // at 0xB0E0 when `blank`), with `fail_at` failing its update (0: none).
+  // Its flash before and after.
+  std::pair<SimFlash, SimFlash> OneRun(std::uint8_t seed, std::uint32_t fail_at,
+                                       bool blank = false) {
     RigSetup setup;
     setup.knobs = Knobs(true);
     setup.knobs.fail_at = fail_at;
     setup.backup_dir = records.Path();
     DialogRig run(setup);
     OwnData(run.camera->Flash(), seed);
+    if (blank) std::fill_n(run.camera->Flash().begin() + 0xB0E0, 0x20, 0xFF);
     const SimFlash flash_before = run.camera->Flash();
     run.dialog.Initialise(true);
     run.dialog.OnUpgrade();
@@ -746,9 +761,10 @@ class LaterRunTest : public FlashUpdateTest {
     return {flash_before, run.camera->Flash()};
   }
   // Fails at the piece for 0x2000, after every unit was erased.
-  std::pair<SimFlash, SimFlash> FailedRun(std::uint8_t seed) {
+  std::pair<SimFlash, SimFlash> FailedRun(std::uint8_t seed, bool blank = false) {
     return OneRun(seed,
-                  FindTransfer(true, [](const TransferRecord& r) { return ProgramAt(r, 0x2000); }));
+                  FindTransfer(true, [](const TransferRecord& r) { return ProgramAt(r, 0x2000); }),
+                  blank);
   }
   // The next run on a camera whose flash is `flash`.
   void StartLaterRun(const SimFlash& flash) {
@@ -782,7 +798,8 @@ class LaterRunTest : public FlashUpdateTest {
 };
 
 TEST_F(LaterRunTest, RestoresTheErasedCameraDataFromItsUnfinishedRecord) {
-  const auto [original, failed] = FailedRun(0);
+  // The piece at 0xB0E0 was blank in the camera already: nothing to restore.
+  const auto [original, failed] = FailedRun(0, true);
   StartLaterRun(failed);
   rig->dialog.OnUpgrade();
   EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
@@ -792,7 +809,7 @@ TEST_F(LaterRunTest, RestoresTheErasedCameraDataFromItsUnfinishedRecord) {
   EXPECT_TRUE(HasEvent(rig->view,
                        "text 1010 Restored the camera's own settings from the backup " + record));
   EXPECT_TRUE(
-      Logged("UVC: camera data at 0xB010-0xB0FF, 0xFF00-0xFF1F restored from the update "
+      Logged("UVC: camera data at 0xB010-0xB0DF, 0xFF00-0xFF1F restored from the update "
              "record " +
              record));
   // Both records are finished now: neither offers its data again.

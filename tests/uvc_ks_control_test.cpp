@@ -98,6 +98,14 @@ TEST(UvcDescriptors, MalformedDescriptorsEndTheWalkOrAreSkipped) {
   pins_too_many[unit_at + 21] = 50;
   Bytes not_a_unit = good;
   not_a_unit[unit_at + 2] = 0x05;  // a processing unit's subtype, with the GUID in place
+  // A unit cut short at its own length, last in a buffer of exactly its
+  // size, so that a read one byte past it is a read past the buffer.
+  auto ending_unit = [&](std::uint8_t length, std::uint8_t pins) {
+    Bytes bytes(good.begin(), good.begin() + static_cast<long>(unit_at + length));
+    bytes[unit_at] = length;
+    bytes[unit_at + 21] = pins;
+    return bytes;
+  };
   const std::vector<Case> cases = {
       {"cut inside the unit", Bytes(good.begin(), good.begin() + unit_at + 10), 0},
       {"cut after the unit", Bytes(good.begin(), good.begin() + unit_at + 29), 1},
@@ -105,6 +113,9 @@ TEST(UvcDescriptors, MalformedDescriptorsEndTheWalkOrAreSkipped) {
       {"a length past the end", past_the_end, 0},
       {"fields that don't fit", pins_too_many, 0},
       {"the GUID on another kind of unit", not_a_unit, 0},
+      {"a unit ending before its control size", ending_unit(22, 0), 0},
+      {"a unit ending before its source", ending_unit(22, 1), 0},
+      {"a unit ending before its control bitmap", ending_unit(23, 0), 0},
       {"nothing", {}, 0},
   };
   for (const Case& c : cases) {

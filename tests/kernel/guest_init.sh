@@ -123,6 +123,10 @@ report $? "start-up shows 3.1.0.5.091203"
 upgrade --list
 [ "$rc" = 0 ] && grep -qx "/dev/video0  3f2a:0a51  accepted  extension unit found  Tessaro Cam" /tmp/out
 report $? "--list shows the camera, accepted, with its extension unit"
+ln -s /dev/video0 /tmp/camera-link
+upgrade --device /tmp/camera-link
+[ "$rc" = 0 ] && has "Current Firmware Version: 3.1.0.5.091203"
+report $? "--device through a link (as /dev/v4l/by-id/...) names the node it points to"
 chmod 0600 /dev/video0
 # camuser is in no group but its own.
 timeout 60 su camuser -s /bin/sh -c 'veltrane-upgrade --device /dev/video0' </dev/null >/tmp/out 2>&1
