@@ -333,10 +333,12 @@ PY
 }
 check "upgrade: dump in C:\\ lists the new flash" dump_matches
 
-# The camera's own data was backed up before the flash was erased.
+# The camera's own data went into an update record before the flash was
+# erased; the verified update marked that same file finished.
 backups=$(find "$WINEPREFIX/drive_c/users" -type d -path '*/AppData/Local/Veltrane/Backups' | head -n 1)
 backup_count() { find "$backups" -maxdepth 1 -name 'camera-data-*.txt' 2>/dev/null | wc -l; }
 check "upgrade: camera data backed up in %LOCALAPPDATA%\\Veltrane\\Backups" test "$(backup_count)" -eq 1
+check "upgrade: the update record is marked finished" grep -qx "update: finished" "$backups"/camera-data-*.txt
 
 # --- An update that fails in the middle of programming (at the piece for
 # 0x2000, every unit erased), then Upgrade again in the same run: the second
@@ -346,9 +348,13 @@ start_app
 drive wait-dialog 90
 cp "$camera_dir/flash.bin" "$work/flash-before-failure.bin"
 drive click 1011
-drive box "Error!" ok 120
+drive box "Error!" none 120
 # Wine's AMGetErrorText names the code where Windows has a text for it.
 check "failed update: the channel's error box" has "box text=Error: 0x8007001f"
+# The box's loop takes the message while the update waits in it.
+drive query-end-session
+check "failed update: the session may not end during the update" has "query-end-session=FALSE"
+drive box "Error!" ok 10
 drive box VeltraneUpgrade ok 60
 check "failed update: the refused piece is shown" has "box text=Fail to Download code!"
 drive wait-text 1010 "Upgrade failed. The new firmware was not activated." 30
@@ -356,6 +362,8 @@ check "failed update: the status line says so" test $? -eq 0
 drive read
 check "failed update: progress back at 0" has "progress=0"
 check "failed update: Upgrade enabled again" has "upgrade=enabled"
+drive query-end-session
+check "failed update: the session may end once it has stopped" has "query-end-session=TRUE"
 shot failed-update
 drive click 1011
 drive wait-text 1010 "Firmware upgrading successfully done!" 180
@@ -404,7 +412,8 @@ drive wait-text 1010 "Upgrade failed. The new firmware was not activated." 30
 stop_app
 check "lost data: No leaves the flash as it was" cmp -s "$camera_dir/flash.bin" "$work/flash-failed.bin"
 
-# --- The next run with the backups: the camera's data is restored.
+# --- The next run with the records back: the unplugged run's is the only
+# unfinished one, so the camera's data comes from it without a question.
 rm -rf "$backups"
 mv "$backups.aside" "$backups"
 start_app

@@ -69,6 +69,10 @@ INT_PTR MainDialog::Handle(HWND window, UINT message, WPARAM wparam, LPARAM lpar
     case WM_DEVICECHANGE:
       logic_.OnDeviceChange(static_cast<unsigned>(wparam));
       return Answer(window, TRUE);
+    case WM_QUERYENDSESSION:
+      // A session that ends mid-write leaves the camera without a whole
+      // firmware; otherwise the default answer lets it end.
+      return logic_.Updating() ? Answer(window, FALSE) : FALSE;
     default:
       return FALSE;
   }

@@ -11,10 +11,12 @@
 #include "app/win32/app_title.h"
 #include "app/win32/main_dialog.h"
 #include "app/win32/win32_dialog_view.h"
+#include "app/win32/win32_write_guard.h"
 #include "camera/dshow/dshow_capture_session.h"
 #include "common/clock.h"
 #include "common/sleeper.h"
 #include "update/camera_data_backup.h"
+#include "update/win32/win32_private_files.h"
 
 namespace veltrane::win32 {
 namespace {
@@ -54,12 +56,14 @@ void UpgradeApp::RunDialog() {
   Win32DialogView view;
   AmErrorReporter reporter(view, title_);
   SystemClock clock;
-  BackupDirectory backups(UserBackupDirectory(), clock);
+  Win32PrivateFiles files;
+  BackupDirectory backups(UserBackupDirectory(), clock, files);
   AppState state(reporter, title_, backups);
   dshow::DShowCaptureSession session(state.xu);
   ThreadSleeper sleeper;
   AnsiTextRules text_rules;
-  UpgradeDialog dialog(state, view, session, sleeper, clock);
+  Win32WriteGuard guard(view);
+  UpgradeDialog dialog(state, view, session, sleeper, clock, guard);
   dialog.Config().SetTextRules(text_rules);
   dialog.SetDumpDirectory(kDumpDirectory);
   MainDialog window(instance_, dialog, view);

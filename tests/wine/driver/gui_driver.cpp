@@ -8,7 +8,7 @@
 //   gui_driver wait-text ID TEXT SECONDS  control ID shows TEXT
 //   gui_driver box CAPTION BUTTON SECONDS a message box with this caption (or "*")
 //                                         shows up; prints its text, presses
-//                                         BUTTON (ok, yes, no)
+//                                         BUTTON (ok, yes, no; none leaves it open)
 //   gui_driver no-box SECONDS             no message box shows up meanwhile
 //   gui_driver click ID                   presses a button of the dialog
 //   gui_driver about SECONDS              opens the About box from the system menu
@@ -19,6 +19,7 @@
 //   gui_driver wait-gone SECONDS          the main dialog has closed
 //   gui_driver device-change EVENT        posts WM_DEVICECHANGE (0x8000 arrival,
 //                                         0x8004 removal complete) to the dialog
+//   gui_driver query-end-session          sends WM_QUERYENDSESSION; prints the answer
 // windows.h must come first.
 // clang-format off
 #include <windows.h>
@@ -183,6 +184,7 @@ int Run(const std::vector<std::string>& args) {
     }
     std::printf("box caption=%s\n", CaptionOf(box).c_str());
     std::printf("box text=%s\n", TextOf(GetDlgItem(box, kBoxTextId)).c_str());
+    if (args[2] == "none") return 0;
     HWND button = GetDlgItem(box, ButtonId(args[2]));
     if (button == nullptr) {
       std::printf("box: no %s button\n", args[2].c_str());
@@ -278,6 +280,18 @@ int Run(const std::vector<std::string>& args) {
         SendMessageTimeoutA(dialog, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(record.data()),
                             SMTO_NORMAL, 1000, &result);
     std::printf("device-change: %s\n", sent != 0 ? "handled" : "delivered, handler still busy");
+    return 0;
+  }
+  if (command == "query-end-session") {
+    HWND dialog = FindDialog();
+    DWORD_PTR answer = 0;
+    if (dialog == nullptr ||
+        !SendMessageTimeoutW(dialog, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG,
+                             5000, &answer)) {
+      std::printf("query-end-session: no answer\n");
+      return 1;
+    }
+    std::printf("query-end-session=%s\n", answer != 0 ? "TRUE" : "FALSE");
     return 0;
   }
   if (command == "wait-gone") {
