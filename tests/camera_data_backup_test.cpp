@@ -123,14 +123,13 @@ TEST(BackupDirectory, UnfinishedRecordsComeNewestFirstAndOthersAreNamed) {
   clock.time.tm_hour = 9;
   clock.time.tm_min = 32;
   clock.time.tm_sec = 59;
-  auto write = [&](const CameraDataBackup& backup) {
+  auto write = [&](CameraDataBackup backup) {
     const auto written = backups.Write(backup);
     EXPECT_TRUE(written.ok) << written.error;
-    return written;
+    return CameraDataBackups::Found{backup, written.path};
   };
   const auto first = write(Sample(0x3F2A, 1));
-  const auto finished = write(Sample(0x3F2A, 2));
-  ASSERT_TRUE(backups.MarkFinished({Sample(0x3F2A, 2), finished.path}).ok);
+  ASSERT_TRUE(backups.MarkFinished(write(Sample(0x3F2A, 2))).ok);
   // Within the same second, and with the clock turned back: the sequence
   // orders them.
   const auto second = write(Sample(0x3F2A, 3));
@@ -150,6 +149,7 @@ TEST(BackupDirectory, UnfinishedRecordsComeNewestFirstAndOthersAreNamed) {
   std::vector<std::string> ignored;
   const auto found =
       backups.Unfinished(0x3F2A, 0x0A51, [&](const std::string& line) { ignored.push_back(line); });
+  // The finished record is whole, and left out without a word.
   ASSERT_EQ(found.size(), 3u);
   EXPECT_EQ(found[0].path, third.path);
   EXPECT_EQ(found[1].path, second.path);
@@ -179,7 +179,8 @@ TEST(BackupDirectory, AFileInTheWayIsAnErrorAndNothingIsWritten) {
   FixedClock clock;
   NativePrivateFiles files;
   BackupDirectory backups(blocked / "veltrane-upgrade", clock, files);
-  const auto written = backups.Write(Sample());
+  CameraDataBackup sample = Sample();
+  const auto written = backups.Write(sample);
   EXPECT_FALSE(written.ok);
   EXPECT_NE(written.error.find("can not create the directory"), std::string::npos) << written.error;
   EXPECT_TRUE(backups.Unfinished(0x3F2A, 0x0A51, [](const std::string&) {}).empty());

@@ -812,8 +812,13 @@ TEST_F(LaterRunTest, RestoresTheErasedCameraDataFromItsUnfinishedRecord) {
       Logged("UVC: camera data at 0xB010-0xB0DF, 0xFF00-0xFF1F restored from the update "
              "record " +
              record));
-  // Both records are finished now: neither offers its data again.
-  EXPECT_TRUE(rig->backups.Unfinished(0x3F2A, 0x0A51, [](const std::string&) {}).empty());
+  // Both records are whole and finished now: neither offers its data again.
+  std::vector<std::string> ignored;
+  EXPECT_TRUE(
+      rig->backups
+          .Unfinished(0x3F2A, 0x0A51, [&](const std::string& why) { ignored.push_back(why); })
+          .empty());
+  EXPECT_EQ(ignored, std::vector<std::string>{});
 }
 
 // B fails, A of the same model is updated, B is retried: B gets its own

@@ -55,8 +55,9 @@ CheckOutcome UpgradeDialog::CheckFirmwareVersion(CheckVariant variant) {
   // from what was never read would be made up: it is unknown.
   const RunningFirmware running = ReadRunningFirmware(state_.xu);
   const std::string text = running.complete ? running.Text() : kUnknownVersionText;
-  if (running.complete) last_version_text_ = text;
   last_flash_incomplete_ = running.ShowsInterruptedUpdate();
+  // An erased version word says nothing of what the camera ran.
+  if (running.complete && !last_flash_incomplete_) last_version_text_ = text;
   view_.AppendLog(text);
   view_.SetText(ctl::kVersionField, text);
 

@@ -289,7 +289,7 @@ std::uint32_t BackupDirectory::NextSequence() const {
   return highest + 1;
 }
 
-CameraDataBackups::Written BackupDirectory::Write(CameraDataBackup backup) {
+CameraDataBackups::Written BackupDirectory::Write(CameraDataBackup& backup) {
   Written result;
   if (directory_.empty()) {
     result.error = "no directory for update records is known";

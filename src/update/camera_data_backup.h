@@ -66,9 +66,9 @@ class CameraDataBackups {
     CameraDataBackup backup;
     std::string path;
   };
-  // Stores `backup` as a new unfinished record, stamped with the time and
-  // the next sequence number.
-  virtual Written Write(CameraDataBackup backup) = 0;
+  // Stores `backup` as a new unfinished record, stamping it with the time
+  // and the next sequence number as stored.
+  virtual Written Write(CameraDataBackup& backup) = 0;
   // Stores `record` again, marked finished.
   virtual Written MarkFinished(const Found& record) = 0;
   // The valid unfinished records for these USB ids, newest first. Each file
@@ -86,7 +86,7 @@ class BackupDirectory : public CameraDataBackups {
   BackupDirectory(std::filesystem::path directory, Clock& clock, PrivateFiles& files)
       : directory_(std::move(directory)), clock_(clock), files_(files) {}
 
-  Written Write(CameraDataBackup backup) override;
+  Written Write(CameraDataBackup& backup) override;
   Written MarkFinished(const Found& record) override;
   std::vector<Found> Unfinished(std::uint16_t vendor_id, std::uint16_t product_id,
                                 const std::function<void(const std::string&)>& ignored) override;

@@ -479,7 +479,6 @@ FlashUpdater::Settled FlashUpdater::WriteRecord(const UpdateTarget& target,
   backup.data = entry.data;
   const CameraDataBackups::Written written = keeper_.Backups().Write(backup);
   if (written.ok) {
-    // The store stamped its own copy; the path is what a later mark needs.
     entry.record = CameraDataBackups::Found{std::move(backup), written.path};
     observer_.OnLog("UVC: camera data backed up to " + written.path);
     return Settled::kReady;

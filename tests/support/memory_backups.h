@@ -11,12 +11,12 @@ namespace veltrane::testing {
 
 class MemoryBackups : public CameraDataBackups {
  public:
-  Written Write(CameraDataBackup backup) override {
+  Written Write(CameraDataBackup& backup) override {
     if (!writable) return {false, "", "the test refuses the write"};
     backup.saved_at = "2026-01-01T00:00:00Z";
     backup.sequence = static_cast<std::uint32_t>(stored.size() + 1);
     backup.finished = false;
-    stored.push_back(std::move(backup));
+    stored.push_back(backup);
     return {true, Name(stored.size() - 1), ""};
   }
   Written MarkFinished(const Found& record) override {
