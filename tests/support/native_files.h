@@ -4,16 +4,12 @@
 
 #ifdef _WIN32
 #include "update/win32/win32_private_files.h"
+#define VELTRANE_NATIVE_PRIVATE_FILES Win32PrivateFiles
 #else
 #include "update/posix/posix_private_files.h"
+#define VELTRANE_NATIVE_PRIVATE_FILES PosixPrivateFiles
 #endif
 
 namespace veltrane::testing {
-
-#ifdef _WIN32
-using NativePrivateFiles = Win32PrivateFiles;
-#else
-using NativePrivateFiles = PosixPrivateFiles;
-#endif
-
+using NativePrivateFiles = VELTRANE_NATIVE_PRIVATE_FILES;
 }  // namespace veltrane::testing

@@ -120,14 +120,13 @@ class RecordingWriteGuard : public WriteGuard {
   std::vector<std::string> Hold() override {
     calls.push_back("hold");
     if (on_call) on_call();
-    return hold_lines;
+    return {};
   }
   void Release() override {
     calls.push_back("release");
     if (on_call) on_call();
   }
   std::vector<std::string> calls;
-  std::vector<std::string> hold_lines;
   std::function<void()> on_call;
 };
 
