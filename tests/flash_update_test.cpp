@@ -625,6 +625,25 @@ TEST_F(FlashUpdateEarlyReadTest, AfterAnAttemptThatErasedAStopSaysTheFlashIsNotC
   EXPECT_EQ(rig->view.LastBox().text.find("old firmware"), std::string::npos);
 }
 
+// A device path may name a port: after a failed attempt, another camera in
+// the same port gets its own data, not the kept copy of the first.
+TEST_F(FlashUpdateTest, AnotherCameraOnTheSamePathIsReadAfresh) {
+  Start(true, [&](SimKnobs& k) {
+    k.fail_at = FindTransfer(true, [](const TransferRecord& r) { return ProgramAt(r, 0x2000); });
+  });
+  rig->dialog.OnUpgrade();
+  auto other = std::make_shared<SimCamera>(Knobs(true));
+  std::fill_n(other->Flash().begin() + 0xB010, 0xF0, 0x5A);
+  const SimFlash other_before = other->Flash();
+  rig->session.Devices()[0].camera = other;
+  rig->dialog.OnDeviceChange(ctl::kDeviceRemoveComplete);
+  rig->dialog.OnDeviceChange(ctl::kDeviceArrival);
+  rig->state.upgrade_allowed = 1;  // the removal took Upgrade away
+  rig->dialog.OnUpgrade();
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
+  EXPECT_EQ(other->Flash(), ExpectedExtendedFlash(other_before));
+}
+
 TEST_F(FlashUpdateTest, StringReadBeforeTheUpdateIsReadAgainWhenItFailed) {
   Start(true);
   // The GET of the Upgrade command's read at 0xFF00, its second transfer.

@@ -14,6 +14,7 @@
 
 #include "camera/uvc/uvc_descriptors.h"
 #include "camera/uvc/uvc_ks_control.h"
+#include "camera/uvc/video_devices.h"
 #include "camera/xu_channel.h"
 #include "support/recording_view.h"
 
@@ -121,6 +122,18 @@ TEST(UvcDescriptors, MalformedDescriptorsEndTheWalkOrAreSkipped) {
   for (const Case& c : cases) {
     EXPECT_EQ(ParseExtensionUnits(c.bytes, 0).size(), c.units) << c.what;
   }
+}
+
+// A camera is followed by its USB port, which a removed node's path still
+// tells.
+TEST(UvcPorts, ComeFromTheInterfaceAboveTheNode) {
+  EXPECT_EQ(UsbPortOfDevpath("/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2.4/1-2.4:1.0/"
+                             "video4linux/video2"),
+            "1-2.4");
+  EXPECT_EQ(UsbPortOfDevpath("/devices/platform/vhci_hcd.0/usb3/3-1/3-1:1.0/video4linux/video0"),
+            "3-1");
+  EXPECT_EQ(UsbPortOfDevpath("/devices/virtual/video4linux/video9"), "");
+  EXPECT_EQ(UsbPortOfDevpath("/devices/platform/vivid.0/video4linux/video1"), "");
 }
 
 // Records each query and answers with a script.
