@@ -87,6 +87,8 @@ class TerminalProgram : public ::testing::Test {
     Launched run;
     run.dir = root_ / ("run" + std::to_string(++runs_));
     fs::create_directories(run.dir);
+    // A lock directory is used only when nobody else may write to it.
+    fs::permissions(run.dir, fs::perms::owner_all);
     // Backups of the camera's data go into the run's directory, not the home.
     const std::string command =
         "cd " + Quote(run.dir.string()) + " && VELTRANE_LOCK_DIR=" + Quote(run.dir.string()) +
