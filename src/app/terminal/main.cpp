@@ -321,6 +321,15 @@ int Run(int argc, char** argv) {
     return kExitUsage;
   }
   Options options = parsed.options;
+  if (options.help) {
+    std::fputs(UsageText(title).c_str(), stdout);
+    return kExitOk;
+  }
+  if (options.version) {
+    std::printf("%s %s (BurnCode Version = 2010/01/08. V2.03)\n", title.c_str(), VELTRANE_VERSION);
+    return kExitOk;
+  }
+
   if (!options.device.empty()) {
     // A link (/dev/v4l/by-id/...) names the node it points to.
     std::error_code error;
@@ -330,14 +339,6 @@ int Run(int argc, char** argv) {
       return kExitUsage;
     }
     options.device = node.string();
-  }
-  if (options.help) {
-    std::fputs(UsageText(title).c_str(), stdout);
-    return kExitOk;
-  }
-  if (options.version) {
-    std::printf("%s %s (BurnCode Version = 2010/01/08. V2.03)\n", title.c_str(), VELTRANE_VERSION);
-    return kExitOk;
   }
 
   const SingleInstance instance(title);

@@ -59,9 +59,10 @@ fs::path TemporaryBeside(const fs::path& path) {
   std::random_device random;
   const auto high = static_cast<unsigned long long>(random());
   const auto low = static_cast<unsigned long long>(random());
-  return path.parent_path() /
-         ("." + path.filename().string() + "." +
-          StringPrintf("%08llx%08llx", high & 0xFFFFFFFFull, low & 0xFFFFFFFFull) + ".tmp");
+  std::string name = ".";
+  name += path.filename().string();
+  name += StringPrintf(".%08llx%08llx.tmp", high & 0xFFFFFFFFull, low & 0xFFFFFFFFull);
+  return path.parent_path() / name;
 }
 
 }  // namespace
