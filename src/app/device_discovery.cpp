@@ -129,7 +129,8 @@ int UpgradeDialog::BindDevice(const std::string& display_name, const std::string
   capture_session_.friendly_name = friendly_name;
   capture_session_.display_name = display_name;
   // Failures are shown by the session itself and do not stop the binding.
-  if (capture_session_.BuildGraph(display_name) == 0) interface_device_ = display_name;
+  last_bind_result_ = capture_session_.BuildGraph(display_name);
+  if (last_bind_result_ == 0) interface_device_ = display_name;
   capture_session_.RunGraph();
   return 0;
 }

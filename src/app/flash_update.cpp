@@ -238,7 +238,8 @@ bool UpgradeDialog::RebindCamera() {
   }
   session.friendly_name = friendly;
   session.display_name = display;
-  if (session.BuildGraph(display) == 0) interface_device_ = display;
+  last_bind_result_ = session.BuildGraph(display);
+  if (last_bind_result_ == 0) interface_device_ = display;
   return true;
 }
 
@@ -280,8 +281,8 @@ int UpgradeDialog::UpdateFlash() {
   const UpdateOptions options = UpdateOptionsNow();
   UpdateView observer(view_, guard_, options.geometry.flash_bytes, options.image_bytes);
   FlashUpdater updater(state_.xu, state_.camera_data, sleeper_, observer);
-  const UpdateResult result =
-      updater.Update(state_.image, options, TargetOf(capture_session_.display_name));
+  last_update_device_ = capture_session_.display_name;
+  const UpdateResult result = updater.Update(state_.image, options, TargetOf(last_update_device_));
   if (!result.Succeeded()) return ShowUpdateFailure(result);
 
   if (options_.DumpEnabled != 0) DumpFlash(options.geometry.flash_bytes);
@@ -351,6 +352,7 @@ int UpgradeDialog::ShowUpdateFailure(const UpdateResult& result) {
       return kUpdateStopped;
     }
     case UpdateOutcome::kDeclined:
+      last_update_declined_ = true;
       view_.AppendLog(kDeclinedText);
       return kUpdateStopped;
     case UpdateOutcome::kWriteProtectRefused:
@@ -373,6 +375,11 @@ int UpgradeDialog::ShowUpdateFailure(const UpdateResult& result) {
       return kUpdateStopped;
   }
   return kUpdateStopped;
+}
+
+std::string UpgradeDialog::LastRecordPath() {
+  const CameraDataKeeper::Entry* entry = state_.camera_data.Find(last_update_device_);
+  return entry != nullptr && entry->record ? entry->record->path : "";
 }
 
 void UpgradeDialog::ResetCamera() {

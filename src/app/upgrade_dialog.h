@@ -78,6 +78,14 @@ class UpgradeDialog {
   void OnDeviceChange(unsigned event_type);
 
   UpdateEnd LastUpdateEnd() const { return last_update_end_; }
+  // The last update stopped at a No, before anything was written.
+  bool LastUpdateDeclined() const { return last_update_declined_; }
+  // The last bind found the camera held by another program.
+  bool CameraBusy() const { return last_bind_result_ == kEBusy; }
+  // The version text of the last check; empty when it was not read.
+  const std::string& LastVersionText() const { return last_version_text_; }
+  // The update record this run wrote for the bound camera; empty for none.
+  std::string LastRecordPath();
   // True when the last update did all its options asked for, and checked it.
   bool LastUpdateSucceeded() const { return last_update_end_ != UpdateEnd::kFailed; }
   bool Updating() const { return updating_; }
@@ -124,6 +132,10 @@ class UpgradeDialog {
 
   bool updating_ = false;
   UpdateEnd last_update_end_ = UpdateEnd::kFailed;
+  bool last_update_declined_ = false;
+  // The device the last update ran on.
+  std::string last_update_device_;
+  HResult last_bind_result_ = kSOk;
   // Device events taken while an update runs, handled once it has returned.
   std::deque<unsigned> deferred_events_;
   bool last_probe_succeeded_ = false;

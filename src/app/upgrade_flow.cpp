@@ -29,6 +29,7 @@ void UpgradeDialog::OnUpgrade() {
   if (updating_ || state_.upgrade_allowed == 0) return;
   updating_ = true;
   last_update_end_ = UpdateEnd::kFailed;
+  last_update_declined_ = false;
 
   state_.ignored_device_events = 0;
   view_.AppendLog(StringPrintf("Bin File Size = %d", static_cast<int>(kImageByteCount)));

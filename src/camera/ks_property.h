@@ -36,6 +36,8 @@ inline constexpr HResult kEInvalidData = static_cast<HResult>(0x8007000Du);
 inline constexpr HResult kENotSupported = static_cast<HResult>(0x80070032u);
 inline constexpr HResult kETimeout = static_cast<HResult>(0x80070079u);
 inline constexpr HResult kEInsufficientBuffer = static_cast<HResult>(0x8007007Au);
+// HRESULT_FROM_WIN32(ERROR_BUSY): another program holds the device.
+inline constexpr HResult kEBusy = static_cast<HResult>(0x800700AAu);
 
 // Same memory layout as the platform's GUID.
 struct Guid {

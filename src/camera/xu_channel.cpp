@@ -33,6 +33,7 @@ HResult XuChannel::Transfer(std::uint32_t selector, std::uint32_t flags,
   record.flags = flags;
   record.node_id = kXuNodeId;
   record.reserved = 0;
+  ++transfers;
   return control_->KsProperty(record, data.data(), static_cast<std::uint32_t>(data.size()));
 }
 

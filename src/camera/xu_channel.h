@@ -83,6 +83,8 @@ class XuChannel {
   std::uint32_t active_offset = 0;
   Guid configured_set;
   std::uint32_t configured_offset = 0;
+  // Transfers sent through the property interface, for run reports.
+  std::uint64_t transfers = 0;
 
  private:
   HResult Transfer(std::uint32_t selector, std::uint32_t flags, std::span<std::uint8_t> data);

@@ -77,27 +77,6 @@ std::filesystem::path DefaultBackupDirectory(bool simulated) {
   return StateDirectory(simulated ? "veltrane-upgrade-simulator" : "veltrane-upgrade");
 }
 
-// Clicks a check box when its flag is not yet as wanted, so the coupling of
-// Download and Program applies as it would for a user.
-void SetOption(UpgradeDialog& dialog, int control, const std::int32_t& flag, bool wanted) {
-  if ((flag != 0) != wanted) dialog.OnToggle(control);
-}
-
-int StartupStatus(StartupResult result, const UpgradeDialog& dialog) {
-  switch (result) {
-    case StartupResult::kCompleted:
-      return kExitOk;
-    case StartupResult::kNoDevice:
-    case StartupResult::kDeclined:
-      return kExitFailed;
-    case StartupResult::kStopped:
-      // A probe that got through means the user said Yes to going on with a
-      // camera that runs newer firmware.
-      return dialog.LastProbeSucceeded() ? kExitOk : kExitFailed;
-  }
-  return kExitFailed;
-}
-
 // Where the dialog's cameras come from, and how the terminal sees the
 // camera leave and come back after the restart command.
 class Backend {
@@ -234,7 +213,7 @@ int ListDevices(const std::string& title, const Options& options, UpgradeDialog&
 
 int RunDialog(const std::string& title, const Options& options, Backend& backend) {
   TerminalView::Settings settings;
-  settings.answer = options.answer;
+  settings.answer = options.run.answer;
   settings.verbose = options.verbose;
   settings.stdin_is_terminal = isatty(STDIN_FILENO) != 0;
   settings.stdout_is_terminal = isatty(STDOUT_FILENO) != 0;
@@ -262,24 +241,13 @@ int RunDialog(const std::string& title, const Options& options, Backend& backend
     return ListDevices(title, options, dialog, state.xu);
   }
 
-  const int status = StartupStatus(dialog.Initialise(true), dialog);
+  const int status = static_cast<int>(StartupStatus(dialog, dialog.Initialise(true)));
 
-  // Only the boxes named on the command line are clicked: with both
-  // --no-download and --no-program, Program must not bring Download back.
-  if (options.no_download)
-    SetOption(dialog, ctl::kDownloadCheck, dialog.Options().DownloadEnabled, false);
-  if (options.no_program)
-    SetOption(dialog, ctl::kProgramCheck, dialog.Options().ProgramEnabled, false);
-  if (options.no_verify)
-    SetOption(dialog, ctl::kVerifyCheck, dialog.Options().VerifyEnabled, false);
-  if (options.dump) SetOption(dialog, ctl::kDumpCheck, dialog.Options().DumpEnabled, true);
-  if (options.write_protect_reset) {
-    SetOption(dialog, ctl::kWriteProtectCheck, dialog.Options().WriteProtectReset, true);
-  }
+  ApplyCheckBoxes(dialog, options.run);
 
   if (status != kExitOk) return status;
   const bool upgrade_enabled = view.Enabled(ctl::kUpgradeButton);
-  if (!options.upgrade) {
+  if (!options.run.upgrade) {
     // Offer the Upgrade button when someone is there to press it; --yes and
     // --no answer for them.
     if (!settings.stdin_is_terminal || !upgrade_enabled) return kExitOk;

@@ -231,17 +231,17 @@ ParsedOptions ParseOptionsQuoting(const std::vector<std::string>& args) {
     } else if (name == "--version") {
       ok = flag(o.version);
     } else if (name == "--upgrade") {
-      ok = flag(o.upgrade);
+      ok = flag(o.run.upgrade);
     } else if (name == "--no-download") {
-      ok = flag(o.no_download);
+      ok = flag(o.run.no_download);
     } else if (name == "--no-program") {
-      ok = flag(o.no_program);
+      ok = flag(o.run.no_program);
     } else if (name == "--no-verify") {
-      ok = flag(o.no_verify);
+      ok = flag(o.run.no_verify);
     } else if (name == "--dump") {
-      ok = flag(o.dump);
+      ok = flag(o.run.dump);
     } else if (name == "--write-protect-reset") {
-      ok = flag(o.write_protect_reset);
+      ok = flag(o.run.write_protect_reset);
     } else if (name == "--trace") {
       ok = value_of(o.trace_file);
     } else if (name == "--config") {
@@ -279,8 +279,8 @@ ParsedOptions ParseOptionsQuoting(const std::vector<std::string>& args) {
     parsed.error = "options '--yes' and '--no' exclude each other";
     return parsed;
   }
-  if (said_yes) o.answer = AnswerMode::kYes;
-  if (said_no) o.answer = AnswerMode::kNo;
+  if (said_yes) o.run.answer = AnswerMode::kYes;
+  if (said_no) o.run.answer = AnswerMode::kNo;
   return parsed;
 }
 

@@ -5,12 +5,10 @@
 #include <string_view>
 #include <vector>
 
+#include "app/run_options.h"
 #include "camera/sim/sim_camera.h"
 
 namespace veltrane {
-
-// How Yes/No questions are answered.
-enum class AnswerMode { kAsk, kYes, kNo };
 
 // Which capture devices the simulated machine has.
 enum class SimDeviceSetup {
@@ -36,18 +34,12 @@ struct Options {
   bool list = false;
   // The one video node to use; empty: any.
   std::string device;
-  AnswerMode answer = AnswerMode::kAsk;
   bool verbose = false;
   std::string trace_file;
   std::string config_file;
 
-  // The update.
-  bool upgrade = false;
-  bool no_download = false;
-  bool no_program = false;
-  bool no_verify = false;
-  bool dump = false;
-  bool write_protect_reset = false;
+  // The update, and how questions are answered.
+  RunOptions run;
   // With its trailing separator.
   std::string dump_dir = "./";
   // Backups of the camera's own data; empty: the per-user default.

@@ -51,8 +51,6 @@ namespace {
 
 // HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED).
 constexpr HResult kEAccessDenied = static_cast<HResult>(0x80070005u);
-// HRESULT_FROM_WIN32(ERROR_BUSY).
-constexpr HResult kEBusy = static_cast<HResult>(0x800700AAu);
 
 std::string BusyText(const std::string& node) {
   return "Another program is updating the camera at " + node +

@@ -1,0 +1,67 @@
+// What a run is asked to do, whichever command line asked it: both front
+// ends map their options onto this, and end with the same statuses.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/upgrade_dialog.h"
+
+namespace veltrane {
+
+// How Yes/No questions are answered.
+enum class AnswerMode { kAsk, kYes, kNo };
+
+struct RunOptions {
+  // Press Upgrade once the start-up has run.
+  bool upgrade = false;
+  AnswerMode answer = AnswerMode::kAsk;
+  // The check boxes a run clears or ticks.
+  bool no_download = false;
+  bool no_program = false;
+  bool no_verify = false;
+  bool dump = false;
+  bool write_protect_reset = false;
+};
+
+// Clicks the check boxes the options name, as a user would: only those, so
+// that with both Download and Program cleared Program never brings Download
+// back.
+void ApplyCheckBoxes(UpgradeDialog& dialog, const RunOptions& options);
+
+// How a run ends, as its exit status; the same for both programs.
+enum class RunStatus : int {
+  kDone = 0,      // the update did what it was asked, or the start-up completed
+  kFailed = 1,    // the update failed; its message says what state the camera is in
+  kUsage = 2,     // the command line is wrong
+  kNoCamera = 3,  // no accepted camera
+  kDeclined = 4,  // a question was answered No, and nothing was written
+  kBusy = 5,      // another run holds the camera or the program
+};
+
+// "done", "failed", "usage", "no-camera", "declined", "busy".
+const char* StatusWord(RunStatus status);
+// Of two cameras' statuses, the one a run of both ends with: done only when
+// both are, else the first problem in the order of the statuses.
+RunStatus CombinedStatus(RunStatus a, RunStatus b);
+
+// What the start-up alone says of the run, and what the last update says.
+RunStatus StartupStatus(const UpgradeDialog& dialog, StartupResult startup);
+RunStatus UpdateStatus(const UpgradeDialog& dialog);
+
+// What a run reports of one camera, for scripts (JSON) and logs.
+struct CameraReport {
+  std::string device;  // the video node, or the Windows device path
+  std::uint16_t vendor_id = 0;
+  std::uint16_t product_id = 0;
+  std::string port;  // the USB port path, where the platform tells it
+  std::string name;
+  std::string version_before;  // empty: unknown
+  std::string version_after;
+  RunStatus status = RunStatus::kDone;
+  std::string record;  // the update record file; empty: none written
+  std::uint64_t transfers = 0;
+  double seconds = 0;
+};
+
+}  // namespace veltrane
