@@ -14,7 +14,7 @@ set(rules
   "camera=common config camera"
   "update=common config camera update"
   "app=common config camera update app"
-  "camera/sim=common config camera update camera/sim"
+  "camera/sim=common config camera camera/sim"
   "camera/dshow=common config camera camera/dshow"
   "camera/uvc=common config camera camera/uvc"
   "update/posix=common config camera update update/posix"

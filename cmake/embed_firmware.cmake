@@ -9,7 +9,7 @@ string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
 string(REGEX REPLACE "((0x..,){32})" "\\1\n" bytes "${bytes}")
 file(WRITE ${OUTPUT}.tmp
 "// Generated from resources/firmware.bin by cmake/embed_firmware.cmake.\n"
-"#include \"update/firmware_image.h\"\n\n"
+"#include \"camera/image_layout.h\"\n\n"
 "namespace veltrane {\nnamespace {\nconstexpr std::uint8_t kFirmware[kImageSize] = {\n${bytes}\n};\n}  // namespace\n\n"
 "std::span<const std::uint8_t, kImageSize> EmbeddedFirmware() { return std::span<const std::uint8_t, kImageSize>(kFirmware); }\n\n"
 "}  // namespace veltrane\n")

@@ -20,28 +20,12 @@ std::uint32_t FirmwareImage::ImageVersion() const {
   return version;
 }
 
-namespace {
-
-// Sum of the block's bytes, optionally leaving one address out.
-std::uint8_t SumOf(const ImageBytes& bytes, const image::ChecksumBlock& block, std::uint32_t skip) {
-  unsigned sum = 0;
-  const std::uint32_t end = std::min<std::uint32_t>(block.begin + block.size, kImageSize);
-  for (std::uint32_t address = block.begin; address < end; ++address) {
-    if (address != skip) sum += bytes[address];
-  }
-  return static_cast<std::uint8_t>(sum);
-}
-
-}  // namespace
-
 void FirmwareImage::Balance(const image::ChecksumBlock& block) {
-  if (block.balance >= kImageSize) return;
-  const std::uint8_t others = SumOf(bytes_, block, block.balance);
-  bytes_[block.balance] = static_cast<std::uint8_t>(0x100u - others);
+  BalanceBlock(bytes_, block);
 }
 
 std::uint8_t FirmwareImage::BlockSum(const image::ChecksumBlock& block) const {
-  return SumOf(bytes_, block, kImageSize);
+  return veltrane::BlockSum(bytes_, block);
 }
 
 std::string FormatVersionText(std::uint32_t version, std::uint8_t release_low,

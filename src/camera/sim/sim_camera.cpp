@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "camera/xu_channel.h"
-#include "update/firmware_image.h"
+#include "camera/image_layout.h"
 
 namespace veltrane {
 namespace {
@@ -112,9 +112,8 @@ SimFlash SimCamera::DefaultFlash(const SimKnobs& knobs) {
     bytes[image::kStringAreaOffset + 3 + 2 * i] = Lo(unit >> 8);
   }
 
-  FirmwareImage flash(bytes);
-  for (const auto& block : image::kChecksumBlocks) flash.Balance(block);
-  return flash.Bytes();
+  for (const auto& block : image::kChecksumBlocks) BalanceBlock(bytes, block);
+  return bytes;
 }
 
 void SimCamera::Boot() {
