@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -131,26 +132,26 @@ struct StartupCase {
 TEST_F(TerminalProgram, KnobsReproduceEveryStartUpOutcome) {
   const std::vector<StartupCase> cases = {
       {"--simulate=device=none",
-       1,
+       3,
        {"[Pellorin] Your device is not connected, please connect the device and restart the "
         "application",
         "No device found!"},
        {"Version"}},
-      {"--simulate=device=foreign", 1, {"No device found! VID PID Error!"}, {"[", "Version"}},
+      {"--simulate=device=foreign", 3, {"No device found! VID PID Error!"}, {"[", "Version"}},
       // A built-in webcam listed first must not lock the camera out.
       {"--simulate=device=extra", 0, {kReady, kPress, kOldVersion}, {"Error"}},
-      {"--simulate=vid=1234", 1, {"No device found! VID PID Error!"}, {"Version"}},
+      {"--simulate=vid=1234", 3, {"No device found! VID PID Error!"}, {"Version"}},
       {"--simulate=set=none", 1, {"[veltrane-upgrade] Wrong XU GUID!"}, {"Version"}},
       {"--simulate=set=fallback", 0, {kOldVersion}, {"["}},
       {"--simulate=layout=basic", 0, {kReady, kPress}, {"Version", "["}},
       {"--simulate=release=0x4207", 0, {"Current Firmware Version: 4.2.0.7.091203"}, {}},
-      {"--simulate=version=0x0A010801 --no", 1, {kSameQuestion}, {}},
-      {"--simulate=version=0x0A010801", 1, {kSameQuestion}, {}},
+      {"--simulate=version=0x0A010801 --no", 4, {kSameQuestion}, {}},
+      {"--simulate=version=0x0A010801", 4, {kSameQuestion}, {}},
       {"--simulate=version=0x0A010801 --yes", 0, {kSameQuestion}, {}},
       {"--simulate=version=0x0B010101 --yes", 0, {"is newer than this version"}, {}},
-      {"--simulate=version=0x0B010101 --no", 1, {"is newer than this version"}, {}},
+      {"--simulate=version=0x0B010101 --no", 4, {"is newer than this version"}, {}},
       {"--simulate=fail=2 --no",
-       1,
+       4,
        {"[Error!] ", "Current Firmware Version: UNKNOWN FW VERSION", "could not be read"},
        {}},
       {"--simulate=vid=5c71,pid=00b3 --verbose",
@@ -179,7 +180,7 @@ TEST_F(TerminalProgram, DefaultStartUpPrintsEachTextOnce) {
 
 TEST_F(TerminalProgram, QuestionWithoutATerminalIsAnsweredNo) {
   const RunResult result = Run("--simulate=version=0x0A010801");
-  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.status, 4);
   EXPECT_NE(result.err.find("standard input is not a terminal"), std::string::npos);
 }
 
@@ -219,7 +220,7 @@ TEST_F(TerminalProgram, WithoutSimulatorTheCamerasComeFromTheKernel) {
   EXPECT_EQ(list.status, 0);
   if (list.out == "No camera that uvcvideo drives was found.\n") {
     const RunResult run = Run("");
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, 3);
     EXPECT_TRUE(run.Has("No device found!")) << run.out;
   }
   EXPECT_EQ(Run("--simulate --list").status, 2);
@@ -251,7 +252,7 @@ TEST_F(TerminalProgram, SecondInstanceIsRefused) {
   ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
   const RunResult result = Run("--simulate");
   close(fd);
-  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.status, 5);
   EXPECT_EQ(result.out, "[Pellorin] Another instance of this program is already running\n");
 }
 
@@ -285,13 +286,13 @@ TEST_F(TerminalProgram, UpgradeExitStatusFollowsTheUpdate) {
       {"--simulate=fail=450 --upgrade", 1, "Upgrade failed. The new firmware was not activated.",
        true},
       // Declined at start-up: Upgrade is disabled and never pressed.
-      {"--simulate=version=0x0A010801 --no --upgrade", 1, "", false},
+      {"--simulate=version=0x0A010801 --no --upgrade", 4, "", false},
       {"--simulate=set=none --upgrade", 1, "", false},
       {"--simulate --upgrade --no-download", 0, "Nothing was written.", false},
       // Both boxes cleared: Program must not bring Download back.
       {"--simulate --upgrade --no-download --no-program", 0, "Nothing was written.", false},
       // Erase only asks first; without a terminal that is No.
-      {"--simulate --upgrade --no-program", 1, "", false},
+      {"--simulate --upgrade --no-program", 4, "", false},
       {"--simulate --upgrade --yes --no-program --no-verify", 0,
        "Flash erased; no firmware was programmed.", false},
   };
@@ -351,9 +352,32 @@ TEST_F(TerminalProgram, EnterAloneOnATerminalErasesNothing) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(answered) << seen;
-  EXPECT_EQ(WEXITSTATUS(status), 1) << seen;
+  EXPECT_EQ(WEXITSTATUS(status), 4) << seen;
   EXPECT_NE(seen.find("not erased; nothing was changed"), std::string::npos) << seen;
   EXPECT_EQ(ReadFile(flash), original);
+}
+
+// With --json, standard output is JSON a script can read, whatever happened.
+TEST_F(TerminalProgram, JsonCarriesTheReportAndNothingElse) {
+  const RunResult done = Run("--simulate --upgrade --yes --json");
+  ASSERT_TRUE(nlohmann::json::accept(done.out)) << done.out;
+  const auto report = nlohmann::json::parse(done.out);
+  EXPECT_EQ(report["vendor_id"], "3f2a");
+  EXPECT_EQ(report["version_before"], "3.1.0.5.091203");
+  EXPECT_EQ(report["version_after"], "3.1.0.6.100108");
+  EXPECT_EQ(report["outcome"], "done");
+  EXPECT_EQ(report["status"], 0);
+  EXPECT_NE(report["record"].get<std::string>().find("/veltrane-upgrade-simulator/"),
+            std::string::npos);
+  EXPECT_GT(report["transfers"].get<int>(), 4000);
+  EXPECT_NE(done.err.find(kSuccess), std::string::npos);
+
+  const RunResult failed = Run("--simulate=fail=450 --upgrade --json");
+  ASSERT_TRUE(nlohmann::json::accept(failed.out)) << failed.out;
+  EXPECT_EQ(nlohmann::json::parse(failed.out)["outcome"], "failed");
+  EXPECT_TRUE(nlohmann::json::parse(failed.out)["version_after"].is_null());
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_TRUE(nlohmann::json::parse(Run("--list --json").out).is_array());
 }
 
 TEST_F(TerminalProgram, ConfigFileFeedsTheSettings) {
@@ -391,7 +415,7 @@ TEST_F(TerminalProgram, FlashFilePersistsTheUpgradeAcrossRuns) {
 
   // The camera now runs the image's version: the same-version question.
   const RunResult second = Run(knobs + " --no");
-  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.status, 4);
   EXPECT_TRUE(second.Has(kNewVersion));
   EXPECT_TRUE(second.Has(kSameQuestion));
 
@@ -450,7 +474,7 @@ TEST_F(TerminalProgram, CameraDataSurvivesAFailedUpdateAcrossRuns) {
   const RunResult refused =
       Run("--simulate=flash=" + Quote(fresh.string()) + " --upgrade --no --backup-dir " +
           Quote((blocked / "dir").string()));
-  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.status, 4);
   EXPECT_TRUE(refused.Has("\nThe camera's own settings could not be backed up")) << refused.out;
   EXPECT_EQ(ReadFile(fresh), original);
 }

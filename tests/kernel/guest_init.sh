@@ -110,7 +110,7 @@ full_upgrade() {
 
 # No camera: the start-up says so and fails, the list says so and succeeds.
 upgrade
-[ "$rc" = 1 ] && has "No device found!" && same_as_simulator device=none
+[ "$rc" = 3 ] && has "No device found!" && same_as_simulator device=none
 report $? "no camera: start-up fails with 'No device found!'"
 upgrade --list
 [ "$rc" = 0 ] && has "No camera that uvcvideo drives was found."
@@ -195,7 +195,7 @@ unset VELTRANE_LOCK_DIR
 wait "$first"
 first_rc=$?
 stop_camera
-[ "$rc" = 1 ] && has "Another program is updating the camera at /dev/video0" &&
+[ "$rc" = 5 ] && has "Another program is updating the camera at /dev/video0" &&
   lacks "Current Firmware Version" && [ "$first_rc" = 0 ] &&
   cmp -s /tmp/flash.bin /tmp/expected.bin && [ "$(wc -l </tmp/busy.rec)" = "$clean_transfers" ]
 report $? "a second run during an update is refused and sends nothing"
@@ -224,6 +224,37 @@ upgrade --upgrade --yes
 stop_camera
 [ "$rc" = 1 ] && lacks "successfully done" && lacks "3.1.0.6" && has "not functioning"
 report $? "a stall at transfer $middle (programming) fails without a false success"
+
+# Two cameras of the model on two USB ports: --all updates each in turn. With
+# a fault on the second, the first is still done and the run says failed.
+for second in "" "fail=$middle"; do
+  : >/tmp/server.log
+  veltrane-usbip-camera --port 0 --flash-out /tmp/flash-a.bin 2>>/tmp/server.log &
+  camera_a=$!
+  veltrane-usbip-camera --port 1 --flash-out /tmp/flash-b.bin $second 2>>/tmp/server.log &
+  camera_b=$!
+  for _ in $(seq 100); do
+    [ -c /dev/video0 ] && [ -c /dev/video2 ] && break
+    sleep 0.1
+  done
+  timeout 240 veltrane-upgrade --backup-dir /tmp/backups --all --yes --json </dev/null \
+    >/tmp/out 2>/tmp/err
+  rc=$?
+  kill -TERM "$camera_a" "$camera_b" 2>/dev/null
+  wait "$camera_a" "$camera_b"
+  sleep 1
+  outcomes=$(grep -o '"outcome": "[a-z]*"' /tmp/out | tr '\n' ' ')
+  if [ -z "$second" ]; then
+    [ "$rc" = 0 ] && [ "$outcomes" = '"outcome": "done" "outcome": "done" ' ] &&
+      has '"port": "1-1"' && has '"port": "1-2"' &&
+      cmp -s /tmp/flash-a.bin /tmp/expected.bin && cmp -s /tmp/flash-b.bin /tmp/expected.bin
+    report $? "--all: two cameras, each updated exactly as a clean update leaves it"
+  else
+    [ "$rc" = 1 ] && [ "$outcomes" = '"outcome": "done" "outcome": "failed" ' ] &&
+      cmp -s /tmp/flash-a.bin /tmp/expected.bin && ! cmp -s /tmp/flash-b.bin /tmp/expected.bin
+    report $? "--all: a fault on the second camera leaves the first done, and the run failed"
+  fi
+done
 
 full_upgrade "basic layout: full upgrade, expected flash, as in the simulator" layout=basic
 full_upgrade "fallback property set: full upgrade, expected flash, as in the simulator" set=fallback

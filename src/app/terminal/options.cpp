@@ -220,6 +220,10 @@ ParsedOptions ParseOptionsQuoting(const std::vector<std::string>& args) {
       ok = flag(o.list);
     } else if (name == "--device") {
       ok = value_of(o.device);
+    } else if (name == "--all") {
+      ok = flag(o.all);
+    } else if (name == "--json") {
+      ok = flag(o.json);
     } else if (name == "--yes") {
       ok = flag(said_yes);
     } else if (name == "--no") {
@@ -275,6 +279,12 @@ ParsedOptions ParseOptionsQuoting(const std::vector<std::string>& args) {
                    "' exclude each other: the simulator is no video node";
     return parsed;
   }
+  if (o.all && !o.device.empty()) {
+    parsed.error = "options '--all' and '--device' exclude each other";
+    return parsed;
+  }
+  // Every camera of the run is updated.
+  if (o.all) o.run.upgrade = true;
   if (said_yes && said_no) {
     parsed.error = "options '--yes' and '--no' exclude each other";
     return parsed;
@@ -313,6 +323,12 @@ std::string UsageText(const std::string& title) {
        << "                         extension unit was found, name) and exit\n"
        << "  --device /dev/videoN   use this video node only (a link to it, such as\n"
        << "                         /dev/v4l/by-id/..., names the node it points to)\n"
+       << "  --all                  update every accepted camera in turn, in USB port\n"
+       << "                         order, each with its own questions, record, lock\n"
+       << "                         and wait for its return; a summary follows\n"
+       << "  --json                 standard output carries JSON only: one object for\n"
+       << "                         the camera of a run (an array with --all, and for\n"
+       << "                         --list); everything else goes to standard error\n"
        << "  --simulate[=KNOBS]     run against the built-in camera simulator instead\n"
        << "  --yes                  answer Yes to every question\n"
        << "  --no                   answer No to every question; without --yes or --no the\n"
@@ -389,13 +405,16 @@ std::string UsageText(const std::string& title) {
        << "One run at a time writes a camera: a run holds a lock on the camera's video\n"
        << "node, and another run, of any user, refuses before it sends anything.\n"
        << "\n"
-       << "Exit status:\n"
-       << "  0    the start-up completed; with an upgrade: the update did what it was\n"
-       << "       asked\n"
-       << "  1    no accepted camera or no answering extension unit was found, another\n"
-       << "       program is updating the camera, the user declined, or the update\n"
-       << "       failed\n"
-       << "  2    a usage error\n"
+       << "Exit status (with --all: 0 only when every camera is done, else the first\n"
+       << "of these problems any camera had):\n"
+       << "  0    done: the start-up completed; with an upgrade, the update did what it\n"
+       << "       was asked\n"
+       << "  1    failed: the update failed (its message says what state the camera\n"
+       << "       is in), or the extension unit did not answer\n"
+       << "  2    usage: the command line is wrong\n"
+       << "  3    no camera: no accepted camera was found\n"
+       << "  4    declined: a question was answered No, and nothing was written\n"
+       << "  5    busy: another run holds the camera or the program\n"
        << "  128+N  signal N arrived while the flash was written; the write ended first\n"
        << "\n"
        << "Environment:\n"

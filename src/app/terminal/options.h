@@ -34,6 +34,10 @@ struct Options {
   bool list = false;
   // The one video node to use; empty: any.
   std::string device;
+  // Update every accepted camera in turn.
+  bool all = false;
+  // Standard output carries JSON only.
+  bool json = false;
   bool verbose = false;
   std::string trace_file;
   std::string config_file;

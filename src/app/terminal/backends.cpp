@@ -1,0 +1,129 @@
+#include "app/terminal/backends.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+#include "app/device_discovery.h"
+#include "app/upgrade_dialog.h"
+#include "camera/sim/sim_capture_session.h"
+
+namespace veltrane {
+namespace {
+
+constexpr unsigned kArrival = 0x8000;
+constexpr unsigned kRemoval = 0x8004;
+// How long the terminal waits for a restarted camera to come back.
+constexpr std::chrono::seconds kReturnWait{20};
+
+}  // namespace
+
+std::unique_ptr<CaptureSession> SimBackend::Session(XuChannel& channel) {
+  return std::make_unique<SimCaptureSession>(channel, sim_.Devices());
+}
+
+bool SimBackend::AwaitReturn(UpgradeDialog& dialog, std::FILE*) {
+  bool back = false;
+  for (const unsigned event : sim_.Camera().TakeDeviceEvents()) {
+    dialog.OnDeviceChange(event);
+    back = back || event == kArrival;
+  }
+  return back;
+}
+
+CameraReport SimBackend::Describe() const {
+  CameraReport report;
+  for (const SimDevice& device : sim_.Devices()) {
+    if (device.camera == nullptr) continue;
+    report.device = device.display_name;
+    report.name = device.friendly_name;
+    report.vendor_id = device.camera->Knobs().vendor_id;
+    report.product_id = device.camera->Knobs().product_id;
+  }
+  return report;
+}
+
+UvcBackend::UvcBackend(std::string only_node)
+    : only_node_(std::move(only_node)), monitor_(uvc::DeviceMonitor::Open()) {}
+
+UvcBackend::~UvcBackend() = default;
+
+std::unique_ptr<CaptureSession> UvcBackend::Session(XuChannel& channel) {
+  auto session = std::make_unique<uvc::UvcCaptureSession>(channel, devices_, only_node_);
+  session_ = session.get();
+  return session;
+}
+
+void UvcBackend::Forget() {
+  while (monitor_ && Ready(0)) monitor_->Receive();
+}
+
+bool UvcBackend::AwaitReturn(UpgradeDialog& dialog, std::FILE* messages) {
+  const std::optional<uvc::VideoDevice> camera =
+      session_ != nullptr ? session_->LastBound() : std::nullopt;
+  if (!monitor_ || !camera) {
+    std::fputs("Can not watch for the camera's return; re-plug it to start the new firmware.\n",
+               messages);
+    return false;
+  }
+  const std::string port = uvc::UsbPort(*camera);
+  std::fputs("Waiting for the camera to come back...\n", messages);
+  std::fflush(messages);
+  using SteadyClock = std::chrono::steady_clock;
+  const auto deadline = SteadyClock::now() + kReturnWait;
+  bool removed = false;
+  for (auto now = SteadyClock::now(); now < deadline; now = SteadyClock::now()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    if (!Ready(static_cast<int>(left.count()))) continue;
+    const auto event = monitor_->Receive();
+    if (!event || event->usb_port != port) continue;
+    if (event->type == kRemoval && !removed) {
+      removed = true;
+      dialog.OnDeviceChange(kRemoval);
+    } else if (event->type == kArrival && IsBack(*camera)) {
+      if (!removed) dialog.OnDeviceChange(kRemoval);
+      // Its node may have another number now.
+      session_->FollowPort(port);
+      dialog.OnDeviceChange(kArrival);
+      return true;
+    }
+  }
+  std::fprintf(messages,
+               "The camera did not come back within %d s; re-plug it to start the new firmware.\n",
+               static_cast<int>(kReturnWait.count()));
+  return false;
+}
+
+CameraReport UvcBackend::Describe() const {
+  CameraReport report;
+  if (session_ == nullptr || !session_->LastBound()) return report;
+  const uvc::VideoDevice& device = *session_->LastBound();
+  report.device = device.node;
+  report.vendor_id = device.vendor_id;
+  report.product_id = device.product_id;
+  report.port = uvc::UsbPort(device);
+  report.name = device.card;
+  return report;
+}
+
+bool UvcBackend::Ready(int milliseconds) {
+  pollfd poll_fd{monitor_->Fd(), POLLIN, 0};
+  int ready = 0;
+  do {
+    ready = poll(&poll_fd, 1, milliseconds);
+  } while (ready < 0 && errno == EINTR);
+  return ready > 0;
+}
+
+bool UvcBackend::IsBack(const uvc::VideoDevice& camera) {
+  const auto listed = devices_.List();
+  return listed && std::any_of(listed->begin(), listed->end(), [&](const auto& device) {
+           return device.capture && device.vendor_id == camera.vendor_id &&
+                  device.product_id == camera.product_id &&
+                  uvc::UsbPort(device) == uvc::UsbPort(camera);
+         });
+}
+
+}  // namespace veltrane

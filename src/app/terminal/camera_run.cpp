@@ -1,0 +1,237 @@
+#include "app/terminal/camera_run.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+#include "app/app_state.h"
+#include "app/control_ids.h"
+#include "app/device_discovery.h"
+#include "app/terminal/run_report.h"
+#include "app/terminal/terminal_view.h"
+#include "app/terminal/terminal_write_guard.h"
+#include "app/terminal/user_dirs.h"
+#include "app/upgrade_dialog.h"
+#include "app/view_error_reporter.h"
+#include "camera/sim/sim_capture_session.h"
+#include "common/clock.h"
+#include "common/sleeper.h"
+#include "update/camera_data_backup.h"
+#include "update/posix/posix_private_files.h"
+
+namespace veltrane {
+namespace {
+
+constexpr char kEraseOnlyQuestion[] =
+    "--no-program erases the camera's flash and programs no firmware: the camera will not "
+    "start until it is upgraded again.\n Do you want to continue?";
+
+void PrintError(const RunContext& context, const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n", context.title.c_str(), message.c_str());
+  std::fflush(stderr);
+}
+
+// Where update records go unless --backup-dir says. The simulator's records
+// never share a directory with real cameras': its camera carries the real
+// one's USB ids. No directory at all: writing a record fails, and the update
+// asks before going on.
+std::filesystem::path BackupDirectoryOf(const Options& options) {
+  if (!options.backup_dir.empty()) return options.backup_dir;
+  return StateDirectory(options.simulate ? "veltrane-upgrade-simulator" : "veltrane-upgrade");
+}
+
+// A dialog with nothing to bind, for the settings a run's dialog would load
+// (the built-in ones, or --config's): which cameras are accepted, and the
+// extension unit's property set.
+struct SettingsOnly {
+  explicit SettingsOnly(const RunContext& context)
+      : view({}, context.out, stderr, stdin),
+        reporter(view, context.title),
+        backups({}, clock, files),
+        state(reporter, context.title, backups),
+        session(state.xu, {}),
+        dialog(state, view, session, sleeper, clock, guard) {}
+
+  bool Load(const RunContext& context) {
+    const std::string& file = context.options.config_file;
+    if (!file.empty() && !dialog.Config().Load(file)) {
+      PrintError(context, "--config: cannot read '" + file + "'");
+      return false;
+    }
+    dialog.LoadSettings();
+    return true;
+  }
+
+  TerminalView view;
+  ViewErrorReporter reporter;
+  SystemClock clock;
+  PosixPrivateFiles files;
+  BackupDirectory backups;
+  AppState state;
+  SimCaptureSession session;
+  ThreadSleeper sleeper;
+  NoWriteGuard guard;
+  UpgradeDialog dialog;
+};
+
+// "1-2.10" after "1-2.9": the numbers of a port path, in order.
+std::vector<unsigned long> PortNumbers(const std::string& port) {
+  std::vector<unsigned long> numbers;
+  for (std::size_t at = 0; at < port.size();) {
+    const std::size_t end = port.find_first_not_of("0123456789", at);
+    if (end != at) numbers.push_back(std::stoul(port.substr(at, end - at)));
+    at = end == std::string::npos ? port.size() : end + 1;
+  }
+  return numbers;
+}
+
+}  // namespace
+
+CameraOutcome RunCamera(const RunContext& context, Backend& backend) {
+  const Options& options = context.options;
+  const auto started = std::chrono::steady_clock::now();
+  CameraOutcome outcome;
+  CameraReport& report = outcome.report;
+
+  TerminalView::Settings settings;
+  settings.answer = options.run.answer;
+  settings.verbose = options.verbose;
+  settings.stdin_is_terminal = isatty(STDIN_FILENO) != 0;
+  settings.stdout_is_terminal = isatty(fileno(context.out)) != 0;
+  settings.progress_bar = isatty(STDERR_FILENO) != 0;
+  TerminalView view(settings, context.out, stderr, stdin);
+  ViewErrorReporter reporter(view, context.title);
+  SystemClock clock;
+  PosixPrivateFiles files;
+  BackupDirectory backups(BackupDirectoryOf(options), clock, files);
+  AppState state(reporter, context.title, backups);
+  const std::unique_ptr<CaptureSession> session = backend.Session(state.xu);
+  ThreadSleeper sleeper;
+  TerminalWriteGuard guard(context.title);
+  UpgradeDialog dialog(state, view, *session, sleeper, clock, guard);
+  dialog.SetDumpDirectory(options.dump_dir);
+
+  // Fills in what is known when the run ends, wherever that is.
+  auto finish = [&](RunStatus status) {
+    const CameraReport described = backend.Describe();
+    report.device = described.device;
+    report.vendor_id = described.vendor_id;
+    report.product_id = described.product_id;
+    report.port = described.port;
+    report.name = described.name;
+    report.status = status;
+    report.record = dialog.LastRecordPath();
+    report.transfers = state.xu.transfers;
+    report.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return outcome;
+  };
+
+  if (!options.config_file.empty() && !dialog.Config().Load(options.config_file)) {
+    PrintError(context, "--config: cannot read '" + options.config_file + "'");
+    return finish(RunStatus::kUsage);
+  }
+  const RunStatus startup = StartupStatus(dialog, dialog.Initialise(true));
+  report.version_before = report.version_after = dialog.LastVersionText();
+  ApplyCheckBoxes(dialog, options.run);
+  if (startup != RunStatus::kDone) return finish(startup);
+
+  const bool upgrade_enabled = view.Enabled(ctl::kUpgradeButton);
+  if (!options.run.upgrade) {
+    // Offer the Upgrade button when someone is there to press it; --yes and
+    // --no answer for them.
+    if (!settings.stdin_is_terminal || !upgrade_enabled) return finish(RunStatus::kDone);
+    if (!view.Ask("Upgrade the firmware now?")) return finish(RunStatus::kDone);
+  }
+  if (!upgrade_enabled) {
+    PrintError(context, "the Upgrade button is disabled; nothing was changed");
+    return finish(RunStatus::kFailed);
+  }
+  // Erasing without programming leaves a camera that does not start.
+  if (dialog.Options().DownloadEnabled != 0 && dialog.Options().ProgramEnabled == 0 &&
+      view.MessageBox(BoxKind::kQuestion, kEraseOnlyQuestion, "") != BoxAnswer::kYes) {
+    PrintError(context, "not erased; nothing was changed");
+    return finish(RunStatus::kDeclined);
+  }
+
+  backend.Forget();
+  dialog.OnUpgrade();
+  view.EndProgress();
+  report.version_after.clear();
+  outcome.signal = guard.Caught();
+  const RunStatus status = UpdateStatus(dialog);
+  // A signal held while the flash was written ends the run now.
+  if (outcome.signal != 0 || status != RunStatus::kDone) return finish(status);
+
+  // The camera restarts with its new firmware: let the dialog see it leave
+  // and come back, so the new version is shown.
+  if (dialog.LastUpdateEnd() != UpdateEnd::kErasedOnly &&
+      backend.AwaitReturn(dialog, context.out)) {
+    report.version_after = dialog.LastVersionText();
+  }
+  return finish(RunStatus::kDone);
+}
+
+}  // namespace veltrane
+
+namespace veltrane {
+
+std::vector<CameraOutcome> RunAllCameras(const RunContext& context) {
+  SettingsOnly settings(context);
+  if (!settings.Load(context)) {
+    CameraOutcome usage;
+    usage.report.status = RunStatus::kUsage;
+    return {usage};
+  }
+  uvc::UdevVideoDevices devices;
+  std::vector<uvc::VideoDevice> cameras;
+  for (const uvc::VideoDevice& device : devices.List().value_or(std::vector<uvc::VideoDevice>{})) {
+    if (device.capture &&
+        Accepts(settings.dialog.Settings().device_match_list, uvc::DisplayName(device))) {
+      cameras.push_back(device);
+    }
+  }
+  std::sort(cameras.begin(), cameras.end(), [](const auto& a, const auto& b) {
+    return PortNumbers(uvc::UsbPort(a)) < PortNumbers(uvc::UsbPort(b));
+  });
+  std::vector<CameraOutcome> outcomes;
+  for (const uvc::VideoDevice& camera : cameras) {
+    std::fprintf(context.out, "== %s (%s, USB port %s)\n", Printable(camera.node).c_str(),
+                 Printable(camera.card).c_str(), uvc::UsbPort(camera).c_str());
+    std::fflush(context.out);
+    UvcBackend backend(camera.node);
+    outcomes.push_back(RunCamera(context, backend));
+    if (outcomes.back().signal != 0) break;
+  }
+  return outcomes;
+}
+
+RunStatus ListCameras(const RunContext& context) {
+  SettingsOnly settings(context);
+  if (!settings.Load(context)) return RunStatus::kUsage;
+  uvc::UdevVideoDevices devices;
+  const auto listed = devices.List();
+  if (!listed) {
+    PrintError(context, "can not list the video devices (is sysfs mounted?)");
+    return RunStatus::kFailed;
+  }
+  std::vector<ListedCamera> cameras;
+  for (const uvc::VideoDevice& device : *listed) {
+    const std::string& only = context.options.device;
+    if (!device.capture || (!only.empty() && device.node != only)) continue;
+    const auto units = uvc::ReadExtensionUnits(device);
+    const XuChannel& channel = settings.state.xu;
+    cameras.push_back(
+        {device.node, device.vendor_id, device.product_id, uvc::UsbPort(device), device.card,
+         Accepts(settings.dialog.Settings().device_match_list, uvc::DisplayName(device)),
+         uvc::FindUnit(units, channel.configured_set) != nullptr ||
+             uvc::FindUnit(units, kFallbackXuSet) != nullptr});
+  }
+  PrintCameraList(cameras, context.options.json);
+  return RunStatus::kDone;
+}
+
+}  // namespace veltrane

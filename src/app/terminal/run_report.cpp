@@ -1,0 +1,90 @@
+#include "app/terminal/run_report.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "app/terminal/options.h"
+#include "common/text_format.h"
+
+namespace veltrane {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string Hex4(std::uint16_t value) {
+  return StringPrintf("%04x", static_cast<unsigned>(value));
+}
+
+// Unknown is null, not an empty text a script would have to know about.
+Json TextOrNull(const std::string& text) {
+  return text.empty() ? Json(nullptr) : Json(text);
+}
+
+Json ToJson(const CameraReport& report) {
+  return Json{{"device", report.device},
+              {"vendor_id", Hex4(report.vendor_id)},
+              {"product_id", Hex4(report.product_id)},
+              {"port", TextOrNull(report.port)},
+              {"name", report.name},
+              {"version_before", TextOrNull(report.version_before)},
+              {"version_after", TextOrNull(report.version_after)},
+              {"outcome", StatusWord(report.status)},
+              {"status", static_cast<int>(report.status)},
+              {"record", TextOrNull(report.record)},
+              {"transfers", report.transfers},
+              {"seconds", report.seconds}};
+}
+
+// Device names may hold bytes that are no UTF-8: replaced, never a throw.
+std::string Dump(const Json& json) {
+  return json.dump(2, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace
+
+void PrintCameraList(const std::vector<ListedCamera>& cameras, bool json) {
+  if (json) {
+    Json list = Json::array();
+    for (const ListedCamera& c : cameras) {
+      list.push_back({{"device", c.node},
+                      {"vendor_id", Hex4(c.vendor_id)},
+                      {"product_id", Hex4(c.product_id)},
+                      {"port", TextOrNull(c.port)},
+                      {"name", c.name},
+                      {"accepted", c.accepted},
+                      {"extension_unit", c.extension_unit}});
+    }
+    std::puts(Dump(list).c_str());
+  } else {
+    // The name is the device's own: it may hold anything.
+    for (const ListedCamera& c : cameras) {
+      std::printf("%s  %s:%s  %s  %s  %s\n", Printable(c.node).c_str(), Hex4(c.vendor_id).c_str(),
+                  Hex4(c.product_id).c_str(), c.accepted ? "accepted" : "not accepted",
+                  c.extension_unit ? "extension unit found" : "no extension unit",
+                  Printable(c.name).c_str());
+    }
+    if (cameras.empty()) std::puts("No camera that uvcvideo drives was found.");
+  }
+  std::fflush(stdout);
+}
+
+void PrintRunReports(const std::vector<CameraReport>& reports, bool json, bool all) {
+  if (json) {
+    Json out = Json::array();
+    for (const CameraReport& report : reports) out.push_back(ToJson(report));
+    std::puts(Dump(all ? out : out.empty() ? Json::object() : out.front()).c_str());
+  } else if (all) {
+    std::puts("Summary:");
+    for (const CameraReport& r : reports) {
+      std::printf("%-14s %s:%s  port %-8s %-9s %s -> %s\n", Printable(r.device).c_str(),
+                  Hex4(r.vendor_id).c_str(), Hex4(r.product_id).c_str(),
+                  r.port.empty() ? "-" : r.port.c_str(), StatusWord(r.status),
+                  r.version_before.empty() ? "unknown" : r.version_before.c_str(),
+                  r.version_after.empty() ? "unknown" : r.version_after.c_str());
+    }
+    if (reports.empty()) std::puts("No camera that uvcvideo drives and the settings accept.");
+  }
+  std::fflush(stdout);
+}
+
+}  // namespace veltrane
