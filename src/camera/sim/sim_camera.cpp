@@ -5,8 +5,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "camera/xu_channel.h"
 #include "camera/image_layout.h"
+#include "camera/xu_channel.h"
 
 namespace veltrane {
 namespace {
