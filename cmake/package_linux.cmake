@@ -56,7 +56,11 @@ add_test(NAME package_zip
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tests/package/check_zip.sh
                  ${packages_dir}/VeltraneUpgrade-${PROJECT_VERSION}-win64.zip ${PROJECT_VERSION}
                  ${CMAKE_CURRENT_SOURCE_DIR}/build/mingw/tests/wine/gui_driver.exe)
+# The same packages again, from scratch in another tree and without ccache.
+add_test(NAME package_rebuild
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tests/package/check_rebuild.sh ${packages_dir})
 set_tests_properties(package_deb package_zip PROPERTIES LABELS package TIMEOUT 600)
+set_tests_properties(package_rebuild PROPERTIES LABELS package TIMEOUT 1500)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME veltrane-upgrade)
