@@ -9,12 +9,21 @@ if(NOT VELTRANE_PACKAGE)
   return()
 endif()
 
+# No build path in the program, wherever the tree is: the build tree is named
+# first (GCC tries the last map first), then the sources.
+string(APPEND CMAKE_CXX_FLAGS
+       " -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=.")
+
 set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/veltrane-upgrade)
 set(package_dir ${CMAKE_CURRENT_SOURCE_DIR}/resources/package)
 
 find_program(HELP2MAN help2man REQUIRED)
 find_program(GZIP gzip REQUIRED)
 set(man_page ${CMAKE_CURRENT_BINARY_DIR}/veltrane-upgrade.1)
+# help2man dates the page from SOURCE_DATE_EPOCH (tools/package sets it to the
+# commit's time): another time makes the page again.
+set(man_date ${CMAKE_CURRENT_BINARY_DIR}/man_page_date)
+file(CONFIGURE OUTPUT ${man_date} CONTENT "$ENV{SOURCE_DATE_EPOCH}\n")
 add_custom_command(
   OUTPUT ${man_page}.gz
   COMMAND ${HELP2MAN} --no-info --section=1 --version-string=${PROJECT_VERSION}
@@ -23,7 +32,7 @@ add_custom_command(
           $<TARGET_FILE:veltrane-upgrade>
   # -n: no time stamp, so the same sources make the same package.
   COMMAND ${GZIP} -9 -n -f ${man_page}
-  DEPENDS veltrane-upgrade ${package_dir}/veltrane-upgrade.h2m
+  DEPENDS veltrane-upgrade ${package_dir}/veltrane-upgrade.h2m ${man_date}
   COMMENT "Writing the manual page from --help")
 add_custom_target(veltrane_man_page ALL DEPENDS ${man_page}.gz)
 install(FILES ${man_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
@@ -47,7 +56,11 @@ add_test(NAME package_zip
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tests/package/check_zip.sh
                  ${packages_dir}/VeltraneUpgrade-${PROJECT_VERSION}-win64.zip ${PROJECT_VERSION}
                  ${CMAKE_CURRENT_SOURCE_DIR}/build/mingw/tests/wine/gui_driver.exe)
+# The same packages again, from scratch in another tree and without ccache.
+add_test(NAME package_rebuild
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tests/package/check_rebuild.sh ${packages_dir})
 set_tests_properties(package_deb package_zip PROPERTIES LABELS package TIMEOUT 600)
+set_tests_properties(package_rebuild PROPERTIES LABELS package TIMEOUT 1500)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME veltrane-upgrade)

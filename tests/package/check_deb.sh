@@ -5,6 +5,7 @@
 set -uo pipefail
 deb=$1
 version=$2
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 failures=0
 check() {
   local name=$1
@@ -42,6 +43,7 @@ run() { XDG_STATE_HOME=$work/state VELTRANE_LOCK_DIR=$work "$program" "$@" </dev
 check "unpacked: --version" has "^veltrane-upgrade ${version//./\\.} " "$(run --version)"
 check "unpacked: --help" has '^  --list ' "$(run --help)"
 check "unpacked: --simulate --no" has '^Current Firmware Version: 3\.1\.0\.5\.091203$' "$(run --simulate --no)"
+check "unpacked: no build path" bash -c '! grep -rqF "$1" "$2"' _ "$here" "$work/root"
 man_warnings=$(zcat "$work/root/usr/share/man/man1/veltrane-upgrade.1.gz" | groff -man -Tutf8 -ww -z 2>&1)
 check "manual page: renders without warnings" test -z "$man_warnings"
 

@@ -29,6 +29,9 @@ check "exe: no debug information" bash -c '! x86_64-w64-mingw32-objdump -h "$1" 
 check "exe: under 2 MB" test "$size" -lt 2000000
 strings=$(strings -el "$exe")
 check "exe: version resource $version" bash -c 'grep -qx FileVersion <<<"$1" && grep -qx "$2" <<<"$1"' _ "$strings" "$version"
+pe=$(od -An -tu4 -j60 -N4 "$exe")
+check "exe: no link time" test "$(od -An -tu4 -j$((pe + 8)) -N4 "$exe")" -eq 0
+check "exe: no build path" bash -c '! { strings -a "$2"; strings -a -el "$2"; } | grep -qF "$1"' _ "$here" "$exe"
 
 if [ -n "$driver" ] && [ -f "$driver" ]; then
   (
