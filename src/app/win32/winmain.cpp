@@ -1,4 +1,5 @@
 // Entry point of VeltraneUpgrade.exe.
+#include "app/win32/command_line.h"
 #include "app/win32/upgrade_app.h"
 #include "app/win32/windows_api.h"
 
@@ -22,6 +23,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
                    int /*show*/) {
   SearchDllsInSystem32Only();
   veltrane::win32::UpgradeApp app(instance);
-  app.InitInstance();
-  return 0;
+  return app.Run(veltrane::win32::ParseCommandLine(veltrane::win32::ProgramArguments()));
 }
