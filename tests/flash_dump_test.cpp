@@ -2,6 +2,7 @@
 // file that can't be created.
 #include "update/flash_dump.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -169,6 +170,32 @@ TEST_F(FlashDumpTest, UpdateWithDumpWritesTheNewFlashAndStillSucceeds) {
   rig->dialog.OnUpgrade();
   EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
   EXPECT_EQ(rig->view.boxes.size(), 1u);
+}
+
+// A dump directory that takes no file (C:\ for a standard user): the dump
+// goes to the fallback, and the log and the status line say where; when
+// neither takes one, the box names the last file tried.
+TEST_F(FlashDumpTest, DumpDirectoryThatTakesNoFileFallsBackAndSaysWhere) {
+  const std::string missing = (dir / "missing" / "").string();
+  const std::string name = "FW_2026_1208_060102.txt";
+  Start(true);
+  rig->dialog.SetDumpDirectory(missing);
+  rig->dialog.SetDumpFallbackDirectory(dir.string() + "/");
+  rig->dialog.OnToggle(ctl::kDumpCheck);
+  rig->dialog.OnUpgrade();
+  EXPECT_TRUE(rig->dialog.LastUpdateSucceeded() && rig->view.boxes.empty());
+  EXPECT_EQ(Contents(), ExpectedLines(65536));
+  EXPECT_THAT(rig->view.log, ::testing::Contains("UVC: can not create " + missing + name +
+                                                 "; the dump is in " + dir.string() + "/" + name));
+  EXPECT_EQ(rig->view.Text(ctl::kStatusLine),
+            "Firmware upgrading successfully done! Flash dump in " + dir.filename().string() + ".");
+  Start(true);
+  rig->dialog.SetDumpDirectory(missing);
+  rig->dialog.SetDumpFallbackDirectory(missing);
+  rig->dialog.DumpFlash(64);
+  EXPECT_EQ(rig->view.BoxTexts(),
+            std::vector<std::string>{"Can not create the dump file " + missing + name +
+                                     "; the flash contents were not saved."});
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Draws the application icon (a small camera) and writes resources/veltrane.ico.
 
-Standard library only. The icon holds 32x32 and 16x16 images, 32 bits per
-pixel with an alpha channel, each stored as a DIB with its AND mask.
+Standard library only. The icon holds the sizes Windows picks at 100 %, 150 %
+and 200 %: 16, 24 and 32 for small icons, 32, 48 and 64 for large ones; 32 bits
+per pixel with an alpha channel, each stored as a DIB with its AND mask.
 Run: python3 tools/gen_icon.py [output.ico]
 """
 import pathlib
@@ -80,7 +81,7 @@ def icon(sizes):
 def main():
     root = pathlib.Path(__file__).resolve().parent.parent
     target = pathlib.Path(sys.argv[1]) if len(sys.argv) > 1 else root / "resources" / "veltrane.ico"
-    target.write_bytes(icon([32, 16]))
+    target.write_bytes(icon([64, 48, 32, 24, 16]))
 
 
 if __name__ == "__main__":

@@ -285,24 +285,25 @@ int UpgradeDialog::UpdateFlash() {
   const UpdateResult result = updater.Update(state_.image, options, TargetOf(last_update_device_));
   if (!result.Succeeded()) return ShowUpdateFailure(result);
 
+  dump_moved_to_.clear();
   if (options_.DumpEnabled != 0) DumpFlash(options.geometry.flash_bytes);
 
   view_.SetProgress(100);
   if (!options.download) {
     last_update_end_ = UpdateEnd::kNothingWritten;
-    view_.SetText(ctl::kStatusLine, kNothingWrittenText);
+    ShowEndStatus(kNothingWrittenText);
   } else if (!options.program) {
     // A camera without firmware does not start: it stays in the loader
     // until it is programmed, so it is not restarted.
     last_update_end_ = UpdateEnd::kErasedOnly;
-    view_.SetText(ctl::kStatusLine, kErasedOnlyText);
+    ShowEndStatus(kErasedOnlyText);
     view_.Repaint();
     capture_session_.Teardown();
     return kUpdateRanToEnd;
   } else {
     last_update_end_ = UpdateEnd::kActivated;
     view_.AppendLog(kCompletedText);
-    view_.SetText(ctl::kStatusLine, kSuccessText);
+    ShowEndStatus(kSuccessText);
     view_.SetText(ctl::kHintLine, kReplugText);
   }
   view_.Repaint();
@@ -311,6 +312,20 @@ int UpgradeDialog::UpdateFlash() {
   ResetCamera();
   capture_session_.Teardown();
   return kUpdateRanToEnd;
+}
+
+void UpgradeDialog::ShowEndStatus(const char* text) {
+  std::string status = text;
+  // The one place the user looks: a dump that is not where it always is
+  // would not be found otherwise. Its folder's name fits the line; the log
+  // has the whole path.
+  if (!dump_moved_to_.empty()) {
+    std::string folder = dump_fallback_dir_;
+    while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+    folder.erase(0, folder.find_last_of("\\/") + 1);
+    status += " Flash dump in " + folder + ".";
+  }
+  view_.SetText(ctl::kStatusLine, status);
 }
 
 int UpgradeDialog::ShowUpdateFailure(const UpdateResult& result) {
@@ -394,14 +409,26 @@ void UpgradeDialog::DumpFlash(std::uint32_t count) {
   view_.AppendLog(kDumpBeginText);
   view_.Repaint();
 
-  const std::string path = dump_dir_ + DumpFileName(clock_.LocalTime());
-  const DumpFileResult written =
-      WriteFlashDump(state_.xu, count, path, [&](DumpReadFailure failure) {
-        view_.MessageBox(BoxKind::kApplication,
-                         failure == DumpReadFailure::kSetAddress ? kDumpSetAddressFailedText
-                                                                 : kDumpReadFailedText,
-                         state_.app_title);
-      });
+  dump_moved_to_.clear();
+  const std::string name = DumpFileName(clock_.LocalTime());
+  std::string path = dump_dir_ + name;
+  const auto on_failure = [&](DumpReadFailure failure) {
+    view_.MessageBox(
+        BoxKind::kApplication,
+        failure == DumpReadFailure::kSetAddress ? kDumpSetAddressFailedText : kDumpReadFailedText,
+        state_.app_title);
+  };
+  DumpFileResult written = WriteFlashDump(state_.xu, count, path, on_failure);
+  // Nothing was read yet: the dump starts again where a file can be made.
+  if (written == DumpFileResult::kCannotCreate && !dump_fallback_dir_.empty()) {
+    const std::string first = path;
+    path = dump_fallback_dir_ + name;
+    written = WriteFlashDump(state_.xu, count, path, on_failure);
+    if (written != DumpFileResult::kCannotCreate) {
+      dump_moved_to_ = path;
+      view_.AppendLog("UVC: can not create " + first + "; the dump is in " + path);
+    }
+  }
   if (written == DumpFileResult::kCannotCreate) {
     view_.MessageBox(
         BoxKind::kApplication,

@@ -104,6 +104,11 @@ class UpgradeDialog {
   // Directory, with its trailing separator, that flash dumps go to.
   void SetDumpDirectory(std::string directory) { dump_dir_ = std::move(directory); }
   const std::string& DumpDirectory() const { return dump_dir_; }
+  // Where a dump goes when the dump directory takes no new file (the root
+  // of C: does not for a standard user); empty: nowhere else.
+  void SetDumpFallbackDirectory(std::string directory) {
+    dump_fallback_dir_ = std::move(directory);
+  }
 
  private:
   class UpdateView;
@@ -115,6 +120,9 @@ class UpgradeDialog {
   UpdateOptions UpdateOptionsNow() const;
   UpdateTarget TargetOf(const std::string& display_name) const;
   int ShowUpdateFailure(const UpdateResult& result);
+  // The update's last status text, and where its dump went if not to the
+  // dump directory.
+  void ShowEndStatus(const char* text);
 
   DialogSettings settings_;
   CaptureSession& capture_session_;
@@ -123,6 +131,9 @@ class UpgradeDialog {
   ConfigFile config_;
   DialogOptions options_;
   std::string dump_dir_;
+  std::string dump_fallback_dir_;
+  // The dump file of the last dump when it is not in the dump directory.
+  std::string dump_moved_to_;
 
   AppState& state_;
   DialogView& view_;

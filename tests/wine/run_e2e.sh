@@ -26,6 +26,7 @@ fi
 desktop=Veltrane
 desktop_size=800x600
 camera_dir=$work/vcam
+documents=$WINEPREFIX/drive_c/users/$(id -un)/Documents
 shots=$work/screenshots
 log=$work/e2e.log
 mkdir -p "$camera_dir" "$shots"
@@ -33,10 +34,14 @@ mkdir -p "$camera_dir" "$shots"
 
 failures=0
 xvfb_pid=""
+dpi_raised=""
 
 say() { echo "$*" | tee -a "$log"; }
 
 cleanup() {
+  # What a case cut short may have left: C:\ closed, the DPI raised.
+  chmod u+w "$WINEPREFIX/drive_c" 2>/dev/null || true
+  [ -n "$dpi_raised" ] && set_display 96 800x600
   # Only this prefix's Wine processes, and only the X server started here.
   wineserver -k >/dev/null 2>&1 || true
   if [ -n "$xvfb_pid" ]; then
@@ -89,6 +94,9 @@ prepare_prefix() {
     touch "$WINEPREFIX/.veltrane-e2e"
   fi
   install_marlett
+  # Wine links Documents to the host's home; the dump that C:\ refuses goes
+  # there, so it must stay inside the prefix.
+  if [ -L "$documents" ]; then rm "$documents" && mkdir "$documents"; fi
 }
 
 # Wine draws the caption buttons with its own Marlett font, which Debian
@@ -134,13 +142,26 @@ check() {
 
 has() { grep -qxF -- "$1" <<<"$seen"; }
 has_part() { grep -qF -- "$1" <<<"$seen"; }
+# The program's /log file holds each of these lines.
+run_log=""
+logged() { for line; do grep -qxF -- "$line" <(tr -d '\r' <"$run_log") || return 1; done; }
 
 shot() { import -window root "$shots/$1.png" >>"$log" 2>&1 || say "screenshot $1 failed"; }
 
 app_pid=""
+# start_app [OPTION...]; $confine, when set, runs it.
+confine=()
 start_app() {
-  wine explorer /desktop="$desktop,$desktop_size" "$app" >>"$log" 2>&1 &
+  "${confine[@]}" wine explorer /desktop="$desktop,$desktop_size" "$app" "$@" >>"$log" 2>&1 &
   app_pid=$!
+}
+
+# set_display DPI SIZE: for programs started from now on (96 is Wine's own).
+set_display() {
+  desktop_size=$2
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >>"$log" 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v "$desktop" /d "$2" /f >>"$log" 2>&1
+  wineserver -w
 }
 
 # Close the dialog and wait until the program has gone.
@@ -261,6 +282,8 @@ for _ in $(seq 100); do
   sleep 0.2
 done
 check "second instance: exits" test "$second_gone" -eq 0
+wait "$second_pid"
+check "second instance: exit code 5 (busy)" test $? -eq 5
 drive read
 check "second instance: first still ready" has "upgrade=enabled"
 
@@ -319,8 +342,9 @@ shot updated
 stop_app
 expected_flash "$work/flash-before.bin" "$work/flash-expected.bin"
 check "upgrade: camera flash holds the new firmware" cmp -s "$camera_dir/flash.bin" "$work/flash-expected.bin"
+# dump_matches DIR: DIR holds one dump, of the camera's flash.
 dump_matches() {
-  local dumps=("$WINEPREFIX"/drive_c/FW_*.txt)
+  local dumps=("$1"/FW_*.txt)
   [ "${#dumps[@]}" -eq 1 ] && [ -f "${dumps[0]}" ] || return 1
   python3 - "${dumps[0]}" "$camera_dir/flash.bin" <<'PY'
 import sys
@@ -331,7 +355,7 @@ expected = [b"0x%02X, 0x%02X" % (a, flash[a]) for a in range(len(flash))]
 sys.exit(0 if lines[:-1] == expected else 1)
 PY
 }
-check "upgrade: dump in C:\\ lists the new flash" dump_matches
+check "upgrade: dump in C:\\ lists the new flash" dump_matches "$WINEPREFIX/drive_c"
 
 # The camera's own data went into an update record before the flash was
 # erased; the verified update marked that same file finished.
@@ -436,6 +460,85 @@ drive read
 check "same version: No disables Upgrade" has "upgrade=disabled"
 shot same-version-declined
 stop_app
+
+# --- A wrong option with /quiet: no box, exit code 2, the error in the log.
+run_log=$work/usage.log
+rm -f "$run_log"
+timeout 60 wine "$app" /upgrade /force /quiet /log "$(win_path "$run_log")" >>"$log" 2>&1
+check "usage: exit code 2" test $? -eq 2
+check "usage: the error and the result in the log" logged "result: usage (2)" \
+  "Box [VeltraneUpgrade]: Unknown option: /force"
+
+# --- /upgrade /yes /quiet /log: nothing shows; once the camera is back (the
+# driver reports the restart as the system would) the run ends with 0.
+camera_files "extended=1"
+cp "$work/flash-before.bin" "$camera_dir/flash.bin"
+run_log=$work/quiet.log
+rm -f "$run_log"
+timeout 120 wine "$app" /upgrade /yes /quiet /log "$(win_path "$run_log")" >>"$log" 2>&1 &
+quiet_pid=$!
+shown=0
+for _ in $(seq 150); do
+  grep -qF "Waiting up to 20 s for the camera to come back." "$run_log" 2>/dev/null && break
+  kill -0 "$quiet_pid" 2>/dev/null || break
+  drive unseen 1 || shown=1
+done
+check "quiet: no window and no box" test "$shown" -eq 0
+drive device-change 0x8004
+drive device-change 0x8000
+wait "$quiet_pid"
+check "quiet: exit code 0" test $? -eq 0
+wineserver -w
+check "quiet: the flash is what a clean update leaves" cmp -s "$camera_dir/flash.bin" "$work/flash-expected.bin"
+check "quiet: the log holds the messages, the result and both versions" logged \
+  "UVC: completed to download code." "result: done (0)" "vendor id: 0x3F2A" \
+  "version before: 3.1.0.5.091203" "version after: 3.1.0.6.100108"
+check "quiet: the log names the update record" grep -qE '^record: C:\\.*camera-data-' "$run_log"
+
+# --- /upgrade /no, a camera whose flash says newer firmware: exit code 4,
+# nothing written.
+camera_files "extended=1"
+python3 -c 'import sys; f = bytearray(open(sys.argv[1], "rb").read()); f[0xB000:0xB004] = b"\x01\x03\x0c\x63"
+open(sys.argv[2], "wb").write(f)' "$work/flash-before.bin" "$work/flash-newer.bin"  # built in 2099
+cp "$work/flash-newer.bin" "$camera_dir/flash.bin"
+run_log=$work/declined.log
+rm -f "$run_log"
+timeout 120 wine "$app" /upgrade /no /log "$(win_path "$run_log")" >>"$log" 2>&1
+check "declined: exit code 4" test $? -eq 4
+wineserver -w
+check "declined: the flash is unchanged" cmp -s "$camera_dir/flash.bin" "$work/flash-newer.bin"
+check "declined: the question, its answer and the result in the log" logged "Answer: No" \
+  "Question: The firmware running in your webcam is newer than this version," "result: declined (4)"
+
+# --- At 144 DPI, with C:\ closed to new files: the dump goes to Documents.
+camera_files "extended=1"
+cp "$work/flash-before.bin" "$camera_dir/flash.bin"
+run_log=$work/dump-fallback.log
+rm -f "$documents"/FW_*.txt "$run_log"
+dpi_raised=1
+set_display 144 1024x768
+chmod a-w "$WINEPREFIX/drive_c"
+# root writes anywhere unless it gives up overriding file modes; so does the
+# server, which opens the programs' files.
+[ "$(id -u)" -eq 0 ] && confine=(setpriv --bounding-set=-dac_override,-dac_read_search)
+"${confine[@]}" wineserver
+start_app /log "$(win_path "$run_log")"
+drive wait-dialog 90
+drive read
+shot dialog-144dpi
+drive click 1015
+drive click 1011
+drive wait-text 1010 "Firmware upgrading successfully done!" 180
+check "144 dpi: the update succeeds" test $? -eq 0
+shot updated-144dpi
+check "dump fallback: the status line says where" has_part "Flash dump in Documents."
+check "dump fallback: the log says where" grep -qF "; the dump is in C:\users\\$(id -un)\Documents\FW_" "$run_log"
+stop_app
+confine=()
+chmod u+w "$WINEPREFIX/drive_c"
+set_display 96 800x600
+dpi_raised=""
+check "dump fallback: the dump in Documents lists the new flash" dump_matches "$documents"
 unregister_camera
 
 say "e2e: $failures failure(s), $(($(date +%s) - started)) s; screenshots in $shots"

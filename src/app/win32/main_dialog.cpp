@@ -1,6 +1,8 @@
 #include "app/win32/main_dialog.h"
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/control_ids.h"
 #include "app/win32/about_dialog.h"
@@ -25,17 +27,70 @@ namespace {
 // EndDialog's result for Close and Escape.
 constexpr INT_PTR kCancelled = IDCANCEL;
 
+// Posted at the end of WM_INITDIALOG: the command line's part runs once the
+// window is up (and shown, unless hidden).
+constexpr UINT kStartupEnded = WM_APP + 1;
+constexpr UINT_PTR kReturnTimer = 1;
+// As long as the terminal program waits for a restarted camera.
+constexpr UINT kReturnWaitMs = 20000;
+
+constexpr char kUpgradeDisabledNote[] = "The Upgrade button is disabled; nothing was changed.";
+constexpr char kAwaitingReturnNote[] = "Waiting up to 20 s for the camera to come back.";
+constexpr char kNotBackNote[] =
+    "The camera did not come back within 20 s; re-plug it to start the new firmware.";
+
 }  // namespace
 
 MainDialog::MainDialog(HINSTANCE instance, UpgradeDialog& logic, Win32DialogView& view)
+    : MainDialog(instance, logic, view, view, Mode{}) {}
+
+MainDialog::MainDialog(HINSTANCE instance, UpgradeDialog& logic, Win32DialogView& view,
+                       DialogView& logged, Mode mode)
     : instance_(instance),
       logic_(logic),
       view_(view),
+      logged_(logged),
+      mode_(mode),
       icon_(LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
 
 INT_PTR MainDialog::RunModal() {
   return DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_UPGRADE_DIALOG), nullptr,
                          &MainDialog::Procedure, reinterpret_cast<LPARAM>(this));
+}
+
+void MainDialog::RunHidden() {
+  status_ = RunStatus::kFailed;
+  HRSRC found = FindResourceA(instance_, MAKEINTRESOURCEA(IDD_UPGRADE_DIALOG), RT_DIALOG);
+  HGLOBAL loaded = found != nullptr ? LoadResource(instance_, found) : nullptr;
+  const void* resource = loaded != nullptr ? LockResource(loaded) : nullptr;
+  const DWORD size = found != nullptr ? SizeofResource(instance_, found) : 0;
+  // DLGTEMPLATEEX: dlgVer, signature 0xFFFF, helpID and exStyle come before
+  // the style; a plain DLGTEMPLATE starts with it.
+  constexpr std::size_t kExtendedStyleAt = 12;
+  if (resource == nullptr || size < kExtendedStyleAt + sizeof(DWORD)) return;
+  // DWORDs: a template must be DWORD-aligned.
+  std::vector<DWORD> copy((size + sizeof(DWORD) - 1) / sizeof(DWORD));
+  std::memcpy(copy.data(), resource, size);
+  auto* bytes = reinterpret_cast<unsigned char*>(copy.data());
+  WORD signature = 0;
+  std::memcpy(&signature, bytes + sizeof(WORD), sizeof(signature));
+  const std::size_t style_at = signature == 0xFFFF ? kExtendedStyleAt : 0;
+  DWORD style = 0;
+  std::memcpy(&style, bytes + style_at, sizeof(style));
+  // Without WS_VISIBLE the window is made, its controls hold what the logic
+  // writes, and nothing shows.
+  style &= ~static_cast<DWORD>(WS_VISIBLE);
+  std::memcpy(bytes + style_at, &style, sizeof(style));
+
+  HWND window =
+      CreateDialogIndirectParamW(instance_, reinterpret_cast<LPCDLGTEMPLATEW>(bytes), nullptr,
+                                 &MainDialog::Procedure, reinterpret_cast<LPARAM>(this));
+  if (window == nullptr) return;
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
 }
 
 INT_PTR CALLBACK MainDialog::Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -66,9 +121,20 @@ INT_PTR MainDialog::Handle(HWND window, UINT message, WPARAM wparam, LPARAM lpar
       return OnCommand(window, LOWORD(wparam), HIWORD(wparam));
     case WM_NOTIFY:
       return lparam != 0 ? OnNotify(window, *reinterpret_cast<const NMHDR*>(lparam)) : FALSE;
-    case WM_DEVICECHANGE:
+    case WM_DEVICECHANGE: {
       logic_.OnDeviceChange(static_cast<unsigned>(wparam));
-      return Answer(window, TRUE);
+      const INT_PTR granted = Answer(window, TRUE);
+      if (wparam == ctl::kDeviceArrival) OnArrival(window);
+      return granted;
+    }
+    case kStartupEnded:
+      AfterStartup(window);
+      return TRUE;
+    case WM_TIMER:
+      if (wparam != kReturnTimer) return FALSE;
+      logged_.AppendLog(kNotBackNote);
+      End(window);
+      return TRUE;
     case WM_QUERYENDSESSION:
       // A session that ends mid-write leaves the camera without a whole
       // firmware; otherwise the default answer lets it end.
@@ -92,8 +158,70 @@ BOOL MainDialog::OnInitDialog(HWND window) {
   SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
   const StartupResult result = logic_.Initialise(RegisterNotifications(window));
+  status_ = StartupStatus(logic_, result);
+  version_before_ = logic_.LastVersionText();
+  if (mode_.press_upgrade || mode_.hidden) PostMessageW(window, kStartupEnded, 0, 0);
   // TRUE lets the dialog manager set the default focus.
   return result == StartupResult::kStopped ? FALSE : TRUE;
+}
+
+void MainDialog::AfterStartup(HWND window) {
+  if (!mode_.press_upgrade || status_ != RunStatus::kDone) return End(window);
+  if (IsWindowEnabled(GetDlgItem(window, ctl::kUpgradeButton)) == FALSE) {
+    logged_.AppendLog(kUpgradeDisabledNote);
+    status_ = RunStatus::kFailed;
+    return End(window);
+  }
+  Upgrade(window);
+}
+
+void MainDialog::Upgrade(HWND window) {
+  // A click that the update's own message pumping delivers.
+  if (logic_.Updating()) return;
+  version_before_ = logic_.LastVersionText();
+  version_after_.clear();
+  arrivals_ = 0;
+  upgraded_ = true;
+  logic_.OnUpgrade();
+  status_ = UpdateStatus(logic_);
+  // Events of the restart that came during the update have been handled.
+  if (arrivals_ > 0) version_after_ = logic_.LastVersionText();
+  if (!mode_.press_upgrade) return;
+  const UpdateEnd end = logic_.LastUpdateEnd();
+  const bool restarted = end == UpdateEnd::kActivated || end == UpdateEnd::kNothingWritten;
+  if (!restarted || arrivals_ > 0) return End(window);
+  // The camera shows the version it now runs once it is back; a camera that
+  // stays away must not keep the run from ending.
+  logged_.AppendLog(kAwaitingReturnNote);
+  awaiting_return_ = true;
+  SetTimer(window, kReturnTimer, kReturnWaitMs, nullptr);
+}
+
+void MainDialog::OnArrival(HWND window) {
+  ++arrivals_;
+  // During the update the event waits until the update has ended.
+  if (!upgraded_ || logic_.Updating()) return;
+  version_after_ = logic_.LastVersionText();
+  if (awaiting_return_) End(window);
+}
+
+void MainDialog::Close(HWND window, INT_PTR result) {
+  if (mode_.hidden) {
+    End(window);
+  } else {
+    EndDialog(window, result);
+  }
+}
+
+void MainDialog::End(HWND window) {
+  if (awaiting_return_) KillTimer(window, kReturnTimer);
+  awaiting_return_ = false;
+  if (!mode_.hidden) {
+    EndDialog(window, static_cast<INT_PTR>(status_));
+    return;
+  }
+  DestroyWindow(window);
+  PostQuitMessage(static_cast<int>(status_));
 }
 
 void MainDialog::AppendAboutEntry(HWND window) {
@@ -126,7 +254,7 @@ INT_PTR MainDialog::OnCommand(HWND window, int id, int code) {
       if (code == BN_CLICKED) logic_.SelectDevice();
       return TRUE;
     case ctl::kUpgradeButton:
-      if (code == BN_CLICKED) logic_.OnUpgrade();
+      if (code == BN_CLICKED) Upgrade(window);
       return TRUE;
     case ctl::kDownloadCheck:
     case ctl::kProgramCheck:
@@ -137,11 +265,11 @@ INT_PTR MainDialog::OnCommand(HWND window, int id, int code) {
       return TRUE;
     case ctl::kCloseButton:
     case IDCANCEL:
-      EndDialog(window, kCancelled);
+      Close(window, kCancelled);
       return TRUE;
     case IDOK:
       // Enter: the dialog framework's default ends the dialog.
-      EndDialog(window, IDOK);
+      Close(window, IDOK);
       return TRUE;
     default:
       return FALSE;

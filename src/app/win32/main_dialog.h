@@ -3,6 +3,9 @@
 // can do (system menu, icons, device notifications, minimised painting).
 #pragma once
 
+#include <string>
+
+#include "app/run_options.h"
 #include "app/upgrade_dialog.h"
 #include "app/win32/win32_dialog_view.h"
 #include "app/win32/windows_api.h"
@@ -11,12 +14,34 @@ namespace veltrane::win32 {
 
 class MainDialog {
  public:
+  // What the command line asks of the window; a plain start asks nothing.
+  struct Mode {
+    // /upgrade: press Upgrade after the start-up, and close once the update
+    // has ended.
+    bool press_upgrade = false;
+    // /quiet: the window is never shown.
+    bool hidden = false;
+  };
+
   MainDialog(HINSTANCE instance, UpgradeDialog& logic, Win32DialogView& view);
+  // `logged` is the view the logic writes through; the window's own notes
+  // (why it closed) go there too.
+  MainDialog(HINSTANCE instance, UpgradeDialog& logic, Win32DialogView& view, DialogView& logged,
+             Mode mode);
   MainDialog(const MainDialog&) = delete;
   MainDialog& operator=(const MainDialog&) = delete;
 
   // Runs the dialog modally, without parent; its result.
   INT_PTR RunModal();
+  // Runs the dialog without ever showing it, until the run has ended.
+  void RunHidden();
+
+  // The start-up's status, then the last update's.
+  RunStatus Status() const { return status_; }
+  // What the camera ran before the last update (or at start-up), and after
+  // it once the camera came back; empty when unknown.
+  const std::string& VersionBefore() const { return version_before_; }
+  const std::string& VersionAfter() const { return version_after_; }
 
   // Handles one message; what the dialog procedure returns.
   INT_PTR Handle(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -37,10 +62,30 @@ class MainDialog {
   // A result for messages whose answer goes through DWLP_MSGRESULT.
   static INT_PTR Answer(HWND window, LONG_PTR result);
 
+  // The command line's part, once the start-up has run.
+  void AfterStartup(HWND window);
+  void Upgrade(HWND window);
+  void OnArrival(HWND window);
+  // Closes the dialog with `result`; a hidden one ends the run instead.
+  void Close(HWND window, INT_PTR result);
+  // Ends the run with its status.
+  void End(HWND window);
+
   HINSTANCE instance_;
   UpgradeDialog& logic_;
   Win32DialogView& view_;
+  DialogView& logged_;
+  Mode mode_;
   HICON icon_;
+
+  RunStatus status_ = RunStatus::kDone;
+  std::string version_before_;
+  std::string version_after_;
+  bool upgraded_ = false;
+  // Arrivals since the last update started.
+  int arrivals_ = 0;
+  // /upgrade's update restarted the camera; the run ends when it is back.
+  bool awaiting_return_ = false;
 };
 
 }  // namespace veltrane::win32

@@ -10,6 +10,8 @@
 //                                         shows up; prints its text, presses
 //                                         BUTTON (ok, yes, no; none leaves it open)
 //   gui_driver no-box SECONDS             no message box shows up meanwhile
+//   gui_driver unseen SECONDS             neither the dialog nor a box shows up
+//                                         meanwhile (a /quiet run)
 //   gui_driver click ID                   presses a button of the dialog
 //   gui_driver about SECONDS              opens the About box from the system menu
 //   gui_driver sysmenu-open               Alt+Space on the dialog: its system menu
@@ -18,7 +20,8 @@
 //   gui_driver close-about SECONDS        presses the About box's OK
 //   gui_driver wait-gone SECONDS          the main dialog has closed
 //   gui_driver device-change EVENT        posts WM_DEVICECHANGE (0x8000 arrival,
-//                                         0x8004 removal complete) to the dialog
+//                                         0x8004 removal complete) to the dialog,
+//                                         shown or hidden
 //   gui_driver query-end-session          sends WM_QUERYENDSESSION; prints the answer
 // windows.h must come first.
 // clang-format off
@@ -203,6 +206,14 @@ int Run(const std::vector<std::string>& args) {
     }
     return appeared ? 1 : 0;
   }
+  if (command == "unseen") {
+    HWND shown = nullptr;
+    const bool appeared = WaitFor(seconds(1), [&] {
+      return (shown = FindDialog()) != nullptr || (shown = FindBox("*")) != nullptr;
+    });
+    if (appeared) std::printf("shown: %s\n", CaptionOf(shown).c_str());
+    return appeared ? 1 : 0;
+  }
   if (command == "click" && args.size() >= 2) {
     HWND dialog = FindDialog();
     HWND button = dialog != nullptr ? GetDlgItem(dialog, std::atoi(args[1].c_str())) : nullptr;
@@ -259,7 +270,7 @@ int Run(const std::vector<std::string>& args) {
     return WaitFor(seconds(1), [&] { return !IsWindow(about); }) ? 0 : 1;
   }
   if (command == "device-change" && args.size() >= 2) {
-    HWND dialog = FindDialog();
+    HWND dialog = FindWindowA(kDialogClass, kDialogTitle);
     if (dialog == nullptr) return 1;
     const auto event = static_cast<WPARAM>(std::strtoul(args[1].c_str(), nullptr, 0));
     // What the system sends for a capture device interface. These events

@@ -1,0 +1,94 @@
+#include "app/win32/command_line.h"
+
+#include <cwctype>
+#include <memory>
+
+#include "app/win32/windows_api.h"
+#include "camera/dshow/ansi_text.h"
+
+// After windows.h: it declares CommandLineToArgvW.
+#include <shellapi.h>
+
+namespace veltrane::win32 {
+namespace {
+
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+bool IsOption(const std::wstring& arg) {
+  return arg.size() > 1 && (arg[0] == L'/' || arg[0] == L'-');
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
+  CommandLine line;
+  bool yes = false;
+  bool no = false;
+  // The first problem is the one reported; the rest is still read, so that
+  // /quiet and /log count wherever they stand.
+  const auto fail = [&](const std::string& why) {
+    if (line.error.empty()) line.error = why;
+  };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string shown = dshow::WideToAnsi(args[i].c_str());
+    if (!IsOption(args[i])) {
+      fail("Unexpected argument: " + shown);
+      continue;
+    }
+    const std::wstring name = Lower(args[i].substr(1));
+    if (name == L"upgrade") {
+      line.run.upgrade = true;
+    } else if (name == L"yes") {
+      yes = true;
+    } else if (name == L"no") {
+      no = true;
+    } else if (name == L"quiet") {
+      line.quiet = true;
+    } else if (name == L"?") {
+      line.help = true;
+    } else if (name == L"log") {
+      if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1][0] == L'/') {
+        fail(shown + " needs a file name");
+        continue;
+      }
+      line.log_file = args[++i];
+    } else {
+      fail("Unknown option: " + shown);
+    }
+  }
+  if (yes && no) fail("/yes and /no can not both be given");
+  line.run.answer = yes ? AnswerMode::kYes : no ? AnswerMode::kNo : AnswerMode::kAsk;
+  return line;
+}
+
+std::vector<std::wstring> ProgramArguments() {
+  struct LocalFreeDeleter {
+    void operator()(LPWSTR* block) const { LocalFree(block); }
+  };
+  int count = 0;
+  const std::unique_ptr<LPWSTR, LocalFreeDeleter> argv(
+      CommandLineToArgvW(GetCommandLineW(), &count));
+  std::vector<std::wstring> args;
+  for (int i = 1; argv && i < count; ++i) args.emplace_back(argv.get()[i]);
+  return args;
+}
+
+std::string UsageText(const std::string& title) {
+  return title +
+         " [/upgrade] [/yes | /no] [/quiet] [/log FILE]\n"
+         "\n"
+         "/upgrade: press Upgrade once the camera is found, and end when the update has ended.\n"
+         "/yes, /no: answer every question Yes (or No) without asking.\n"
+         "/quiet: show no window; what a message box would say goes to the log, and questions "
+         "without /yes or /no are answered No.\n"
+         "/log FILE: append the messages, the questions and their answers, and the result to "
+         "FILE.\n"
+         "/?: show this text.\n"
+         "\n"
+         "Exit codes: 0 done, 1 failed, 2 usage, 3 no camera, 4 declined, 5 busy.";
+}
+
+}  // namespace veltrane::win32

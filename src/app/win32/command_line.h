@@ -1,0 +1,33 @@
+// The Windows program's command line, mapped onto the run options both
+// programs share: /upgrade, /yes, /no, /quiet, /log FILE and /?.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/run_options.h"
+
+namespace veltrane::win32 {
+
+struct CommandLine {
+  RunOptions run;
+  // No window at all: boxes go to the log, questions without an answer
+  // mode are answered No.
+  bool quiet = false;
+  bool help = false;
+  // Appended to; empty: no log.
+  std::wstring log_file;
+  // Why the command line is wrong; empty when it is not.
+  std::string error;
+};
+
+// `args` without the program's name. Options start with / or -, in any case.
+CommandLine ParseCommandLine(const std::vector<std::wstring>& args);
+
+// The program's arguments as Windows splits them, without its name.
+std::vector<std::wstring> ProgramArguments();
+
+// What /? shows.
+std::string UsageText(const std::string& title);
+
+}  // namespace veltrane::win32
