@@ -49,9 +49,13 @@ TEST(CameraDataBackupFormat, ParsesWhatItWrites) {
   // The checksum's known answer: without its final inversion every record
   // older programs wrote would read as damaged.
   EXPECT_EQ(BackupChecksum("123456789"), 0xCBF43926u);
-  for (const bool finished : {false, true}) {
+  // 2.04's records carry no port, and are kept in their own format.
+  for (const int format : {3, 2}) {
+    const bool finished = format == 2;
     CameraDataBackup written = Sample();
     written.finished = finished;
+    written.format = format;
+    written.port = format == 2 ? "" : "1-1.4";
     std::string error;
     const auto read = ParseBackup(FormatBackup(written), error);
     ASSERT_TRUE(read) << error;
@@ -59,6 +63,7 @@ TEST(CameraDataBackupFormat, ParsesWhatItWrites) {
     EXPECT_EQ(read->finished, finished);
     EXPECT_EQ(read->sequence, 7u);
     EXPECT_EQ(read->device, written.device);
+    EXPECT_EQ(read->port, written.port);
     EXPECT_EQ(read->data, written.data);
   }
 }
@@ -84,7 +89,7 @@ TEST(CameraDataBackupFormat, RefusesDamagedText) {
       {"a data line longer than its bytes", replace("b040: ", "b040: 00"), "bad data line"},
       {"another file", [](std::string) { return std::string("[ISPSet]\nPID1=0a51\n"); },
        "not a camera data backup"},
-      {"an older version's backup", replace("backup 2\n", "backup 1\n"), "older version"},
+      {"an older version's backup", replace("backup 3\n", "backup 1\n"), "older version"},
       {"local time", replace("09:32:59Z", "09:32:59 "), "bad time"},
       {"text after the checksum", [](std::string t) { return t + "more\n"; },
        "text after the checksum"},

@@ -804,7 +804,9 @@ class LaterRunTest : public FlashUpdateTest {
   std::vector<std::string> Questions() const {
     std::vector<std::string> texts;
     for (const auto& box : rig->view.boxes) {
-      if (box.kind == BoxKind::kQuestion) texts.push_back(box.text);
+      if (box.kind == BoxKind::kQuestion || box.kind == BoxKind::kDecision) {
+        texts.push_back(box.text);
+      }
     }
     return texts;
   }
@@ -816,6 +818,8 @@ TEST_F(LaterRunTest, RestoresTheErasedCameraDataFromItsUnfinishedRecord) {
   // The piece at 0xB0E0 was blank in the camera already: nothing to restore.
   const auto [original, failed] = FailedRun(0, true);
   StartLaterRun(failed);
+  // Nothing of the camera's own data is left to prove the record its own.
+  rig->view.answers.push_back(BoxAnswer::kYes);
   rig->dialog.OnUpgrade();
   EXPECT_TRUE(rig->dialog.LastUpdateSucceeded());
   EXPECT_EQ(rig->camera->Flash(), ExpectedExtendedFlash(original));
@@ -826,7 +830,9 @@ TEST_F(LaterRunTest, RestoresTheErasedCameraDataFromItsUnfinishedRecord) {
   EXPECT_TRUE(
       Logged("UVC: camera data at 0xB010-0xB0DF, 0xFF00-0xFF1F restored from the update "
              "record " +
-             record));
+             record +
+             " (made on this USB port (USB\\VID_3F2A&PID_0A51&MI_00\\6&2A1B3C4D&0&0000), but the "
+             "camera holds nothing of its own data to compare)"));
   // Both records are whole and finished now: neither offers its data again.
   std::vector<std::string> ignored;
   EXPECT_TRUE(
@@ -850,8 +856,9 @@ TEST_F(LaterRunTest, ACameraGetsBackItsOwnDataNeverThatOfAnotherOfItsModel) {
   EXPECT_EQ(rig->camera->Flash(), ExpectedExtendedFlash(b_before));
   const auto questions = Questions();
   ASSERT_EQ(questions.size(), 2u);
-  EXPECT_NE(questions[0].find("Record 1 of 2: saved 1900-01-00T00:00:00Z, firmware "
-                              "3.1.0.5.091203, device @device:pnp:"),
+  EXPECT_NE(questions[0].find("Record 1 of 2: saved 1900-01-00T00:00:00Z, port "
+                              "USB\\VID_3F2A&PID_0A51&MI_00\\6&2A1B3C4D&0&0000, firmware "
+                              "3.1.0.5.091203, file "),
             std::string::npos)
       << questions[0];
   EXPECT_NE(questions[0].find("-3.txt"), std::string::npos) << questions[0];
@@ -891,6 +898,9 @@ TEST_F(LaterRunTest, AHealthyCameraKeepsItsOwnBlankPieceWithoutAQuestion) {
   setup.knobs.fail_at =
       FindTransfer(true, [](const TransferRecord& r) { return ProgramAt(r, 0x2000); });
   setup.backup_dir = records.Path();
+  setup.camera = std::make_shared<SimCamera>(Knobs(true));
+  setup.camera->Knobs().fail_at = setup.knobs.fail_at;
+  OwnData(setup.camera->Flash(), 0x44);
   auto healthy = std::make_shared<SimCamera>(Knobs(true));
   std::fill(healthy->Flash().begin() + 0xB0E0, healthy->Flash().begin() + 0xB100, 0xFF);
   setup.after = {{SimDisplayName(0x3F2A, 0x0A51, "6&99&0&0001"), kCameraFriendlyName, healthy}};

@@ -11,9 +11,12 @@ enum class BoxKind {
   kApplication,  // caption = application title, OK, exclamation icon
   kWarning,      // "Pellorin", OK, warning icon
   kQuestion,     // empty caption, Yes/No, exclamation icon
+  // A question as kQuestion that only a person may answer (whose data is
+  // this?): a view that answers every question alike leaves it undecided.
+  kDecision,
 };
 
-enum class BoxAnswer { kOk, kYes, kNo };
+enum class BoxAnswer { kOk, kYes, kNo, kUndecided };
 
 inline constexpr char kWarningCaption[] = "Pellorin";
 inline constexpr char kErrorCaption[] = "Error!";

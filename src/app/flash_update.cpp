@@ -64,7 +64,8 @@ constexpr char kVerifyFailedText[] =
     "activated.";
 constexpr char kDeclinedText[] = "UVC: update stopped before anything was erased.";
 constexpr char kRestartFailedText[] =
-    "UVC: the camera did not take the restart command; re-plug it to start the new firmware.";
+    "The new firmware is written and verified, but the camera did not take the restart "
+    "command: unplug the camera and plug it in again to start the new firmware.";
 
 constexpr char kDumpBeginText[] = "UVC: logging Flash FW content...begin ~";
 constexpr char kDumpFinishedText[] = "UVC: logging Flash FW contect...finished.";
@@ -82,11 +83,35 @@ std::string LostCameraDataQuestion(const std::string& ranges) {
          "was found.\n If you continue, they stay erased.\n\n Do you want to continue?";
 }
 
-std::string RestoreFromRecordQuestion(const std::string& record) {
-  return "The camera's own settings read as erased: an earlier update failed after erasing "
-         "them. Several unfinished update records could hold them; restore only from this "
-         "camera's own.\n Record " +
-         record + "\n\n Restore the settings from this record?";
+// One record as the owner is shown it: enough to tell whose it was.
+std::string RecordLine(const CameraDataBackup& b, const std::string& path) {
+  return "saved " + b.saved_at + ", port " + (b.port.empty() ? "unknown" : b.port) + ", firmware " +
+         (b.firmware_version.empty() ? "unknown" : b.firmware_version) + ", file " + path;
+}
+
+std::string RestoreFromRecordQuestion(const RecordCandidate& candidate, std::size_t number,
+                                      std::size_t count) {
+  return "The camera's own settings were lost when an earlier update was cut short, and "
+         "which camera's they are can't be told from the camera. Restore only this camera's "
+         "own.\n Record " +
+         std::to_string(number) + " of " + std::to_string(count) + ": " +
+         RecordLine(candidate.record.backup, candidate.record.path) + "\n (" +
+         RecordEvidence::Explain(candidate) + ")\n\n Restore the settings from this record?";
+}
+
+// Where a run that may not choose stops: the records, and the two ways on.
+std::string NeedsDecisionText(const std::vector<RecordCandidate>& candidates,
+                              const OwnDataChoice& choice) {
+  std::string text =
+      "The camera's own settings were lost when an earlier update was cut short, and which "
+      "camera's they are can't be told from the camera. Nothing was erased. Update records "
+      "that could hold them:";
+  for (const RecordCandidate& candidate : candidates) {
+    text += "\n " + RecordLine(candidate.record.backup, candidate.record.path);
+  }
+  return text + "\nRun the update again with " + choice.restore_option +
+         " to restore this camera's own record, or with " + choice.without_option +
+         " to go on with its settings blank.";
 }
 
 // Appends the decimal digits of `value` in place.
@@ -128,6 +153,10 @@ class UpgradeDialog::UpdateView : public UpdateObserver {
     if (holding_) return;
     holding_ = true;
     for (const std::string& line : guard_.Hold()) view_.AppendLog(line);
+  }
+  void OnWriteStopped() override {
+    if (holding_) guard_.Release();
+    holding_ = false;
   }
 
   void OnPhase(UpdatePhase phase) override {
@@ -180,11 +209,23 @@ class UpgradeDialog::UpdateView : public UpdateObserver {
       case UpdateQuestion::kGoOnWithLostCameraData:
         text = LostCameraDataQuestion(detail);
         break;
-      case UpdateQuestion::kRestoreFromRecord:
-        text = RestoreFromRecordQuestion(detail);
-        break;
     }
     return view_.MessageBox(BoxKind::kQuestion, text, "") == BoxAnswer::kYes;
+  }
+
+  RecordAnswer AskRestore(const RecordCandidate& candidate, std::size_t number,
+                          std::size_t count) override {
+    switch (view_.MessageBox(BoxKind::kDecision,
+                             RestoreFromRecordQuestion(candidate, number, count), "")) {
+      case BoxAnswer::kYes:
+        return RecordAnswer::kRestore;
+      case BoxAnswer::kNo:
+        return RecordAnswer::kSkip;
+      case BoxAnswer::kOk:
+      case BoxAnswer::kUndecided:
+        break;
+    }
+    return RecordAnswer::kUndecided;
   }
 
  private:
@@ -265,6 +306,9 @@ UpdateTarget UpgradeDialog::TargetOf(const std::string& display_name) const {
   target.product_id = ids.product;
   target.firmware_version = last_version_text_;
   target.flash_incomplete = last_flash_incomplete_;
+  target.port = capture_session_.PortOf(display_name);
+  target.restore_from = own_data_choice_.restore_from;
+  target.without_own_data = own_data_choice_.without_own_data;
   if (string_read_device_ == display_name) target.string_read = string_read_;
   return target;
 }
@@ -283,6 +327,8 @@ int UpgradeDialog::UpdateFlash() {
   FlashUpdater updater(state_.xu, state_.camera_data, sleeper_, observer);
   last_update_device_ = capture_session_.display_name;
   const UpdateResult result = updater.Update(state_.image, options, TargetOf(last_update_device_));
+  last_update_verified_ = result.verified;
+  last_finish_problem_ = result.finish_problem;
   if (!result.Succeeded()) return ShowUpdateFailure(result);
 
   dump_moved_to_.clear();
@@ -370,6 +416,19 @@ int UpgradeDialog::ShowUpdateFailure(const UpdateResult& result) {
       last_update_declined_ = true;
       view_.AppendLog(kDeclinedText);
       return kUpdateStopped;
+    case UpdateOutcome::kNeedsDecision:
+      last_update_needs_decision_ = true;
+      view_.AppendLog(kDeclinedText);
+      view_.MessageBox(BoxKind::kApplication,
+                       NeedsDecisionText(result.candidates, own_data_choice_), caption);
+      return kUpdateStopped;
+    case UpdateOutcome::kRecordRefused:
+      view_.MessageBox(BoxKind::kApplication,
+                       "The update record " + own_data_choice_.restore_from +
+                           " can't be restored into this camera: " + result.detail +
+                           ". Nothing was erased.",
+                       caption);
+      return kUpdateStopped;
     case UpdateOutcome::kWriteProtectRefused:
       view_.MessageBox(BoxKind::kApplication, kWrongPinText, caption);
       return kUpdateNoDevice;
@@ -401,8 +460,19 @@ void UpgradeDialog::ResetCamera() {
   view_.DispatchOneMessage();
   UpdateObserver nothing_to_show;
   FlashUpdater updater(state_.xu, state_.camera_data, sleeper_, nothing_to_show);
-  if (!updater.Restart(UpdateOptionsNow())) view_.AppendLog(kRestartFailedText);
+  if (!updater.Restart(UpdateOptionsNow())) {
+    last_restart_refused_ = true;
+    view_.AppendLog(std::string("UVC: ") + kRestartFailedText);
+    view_.MessageBox(BoxKind::kApplication, kRestartFailedText, state_.app_title);
+  }
   state_.reboot_pending = 1;
+}
+
+// What a failed dump leaves of the update it followed, if any.
+std::string UpgradeDialog::WrittenTail() const {
+  if (!updating_ || options_.DownloadEnabled == 0 || options_.ProgramEnabled == 0) return "";
+  return last_update_verified_ ? " The new firmware itself is written and verified."
+                               : " The new firmware itself is written (not verified).";
 }
 
 void UpgradeDialog::DumpFlash(std::uint32_t count) {
@@ -430,17 +500,19 @@ void UpgradeDialog::DumpFlash(std::uint32_t count) {
     }
   }
   if (written == DumpFileResult::kCannotCreate) {
-    view_.MessageBox(
-        BoxKind::kApplication,
-        "Can not create the dump file " + path + "; the flash contents were not saved.",
-        state_.app_title);
+    last_dump_failed_ = true;
+    view_.MessageBox(BoxKind::kApplication,
+                     "Can not create the dump file " + path +
+                         "; the flash contents were not saved." + WrittenTail(),
+                     state_.app_title);
     return;
   }
   if (written == DumpFileResult::kWriteFailed) {
-    view_.MessageBox(
-        BoxKind::kApplication,
-        "Can not write the dump file " + path + "; the flash contents were not saved completely.",
-        state_.app_title);
+    last_dump_failed_ = true;
+    view_.MessageBox(BoxKind::kApplication,
+                     "Can not write the dump file " + path +
+                         "; the flash contents were not saved completely." + WrittenTail(),
+                     state_.app_title);
   }
   view_.AppendLog(kDumpFinishedText);
 }

@@ -26,8 +26,8 @@ void ApplyCheckBoxes(UpgradeDialog& dialog, const RunOptions& options) {
 }
 
 const char* StatusWord(RunStatus status) {
-  static constexpr std::array<const char*, 6> kWords = {"done",      "failed",   "usage",
-                                                        "no-camera", "declined", "busy"};
+  static constexpr std::array<const char*, 7> kWords = {
+      "done", "failed", "usage", "no-camera", "declined", "busy", "needs-decision"};
   return kWords.at(static_cast<std::size_t>(status));
 }
 
@@ -55,7 +55,12 @@ RunStatus StartupStatus(const UpgradeDialog& dialog, StartupResult startup) {
 }
 
 RunStatus UpdateStatus(const UpgradeDialog& dialog) {
-  if (dialog.LastUpdateSucceeded()) return RunStatus::kDone;
+  // The firmware is in, but what else was asked of the update is not done.
+  if (dialog.LastUpdateSucceeded()) {
+    return dialog.LastDumpFailed() || dialog.LastRestartRefused() ? RunStatus::kFailed
+                                                                  : RunStatus::kDone;
+  }
+  if (dialog.LastUpdateNeedsDecision()) return RunStatus::kNeedsDecision;
   if (dialog.LastUpdateDeclined()) return RunStatus::kDeclined;
   return dialog.CameraBusy() ? RunStatus::kBusy : RunStatus::kFailed;
 }

@@ -37,9 +37,13 @@ enum class RunStatus : int {
   kNoCamera = 3,  // no accepted camera
   kDeclined = 4,  // a question was answered No, and nothing was written
   kBusy = 5,      // another run holds the camera or the program
+  // Update records could hold what the camera lost and only its owner can
+  // say whose; nothing was erased.
+  kNeedsDecision = 6,
 };
 
-// "done", "failed", "usage", "no-camera", "declined", "busy".
+// "done", "failed", "usage", "no-camera", "declined", "busy",
+// "needs-decision".
 const char* StatusWord(RunStatus status);
 // Of two cameras' statuses, the one a run of both ends with: done only when
 // both are, else the first problem in the order of the statuses.

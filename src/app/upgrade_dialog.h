@@ -37,6 +37,17 @@ enum class UpdateEnd {
   kErasedOnly,      // Program off: erased, not programmed, not restarted
 };
 
+// The owner's answer to "whose data is this", given before the run, and how
+// the front end's command line spells the two ways on.
+struct OwnDataChoice {
+  // The update record to restore the camera's lost data from.
+  std::string restore_from;
+  // Go on with whatever the camera lost blank.
+  bool without_own_data = false;
+  std::string restore_option = "--restore-from FILE";
+  std::string without_option = "--without-own-data";
+};
+
 // Results of UpdateFlash.
 inline constexpr int kUpdateNoDevice = -1;
 inline constexpr int kUpdateStopped = 0;
@@ -80,6 +91,18 @@ class UpgradeDialog {
   UpdateEnd LastUpdateEnd() const { return last_update_end_; }
   // The last update stopped at a No, before anything was written.
   bool LastUpdateDeclined() const { return last_update_declined_; }
+  // The last update stopped before anything was erased: update records
+  // could hold what the camera lost, and only its owner can say whose.
+  bool LastUpdateNeedsDecision() const { return last_update_needs_decision_; }
+  // The last update read back everything it wrote and found it matched.
+  bool LastUpdateVerified() const { return last_update_verified_; }
+  // A dump the last update was asked for could not be written whole.
+  bool LastDumpFailed() const { return last_dump_failed_; }
+  // The camera did not take the last update's restart command.
+  bool LastRestartRefused() const { return last_restart_refused_; }
+  // Why the last update's record could not be marked finished; empty: it was.
+  const std::string& LastFinishProblem() const { return last_finish_problem_; }
+  void SetOwnDataChoice(OwnDataChoice choice) { own_data_choice_ = std::move(choice); }
   // The last bind found the camera held by another program.
   bool CameraBusy() const { return last_bind_result_ == kEBusy; }
   // The version text of the last check; empty when it was not read.
@@ -123,6 +146,7 @@ class UpgradeDialog {
   // The update's last status text, and where its dump went if not to the
   // dump directory.
   void ShowEndStatus(const char* text);
+  std::string WrittenTail() const;
 
   DialogSettings settings_;
   CaptureSession& capture_session_;
@@ -144,6 +168,12 @@ class UpgradeDialog {
   bool updating_ = false;
   UpdateEnd last_update_end_ = UpdateEnd::kFailed;
   bool last_update_declined_ = false;
+  bool last_update_needs_decision_ = false;
+  bool last_update_verified_ = false;
+  bool last_dump_failed_ = false;
+  bool last_restart_refused_ = false;
+  std::string last_finish_problem_;
+  OwnDataChoice own_data_choice_;
   // The device the last update ran on.
   std::string last_update_device_;
   HResult last_bind_result_ = kSOk;

@@ -16,6 +16,8 @@ constexpr std::uint8_t kRestartEvents = 3;
 
 constexpr char kStartText[] = "Start update procedure";
 constexpr char kFailedText[] = "Upgrade failed. The new firmware was not activated.";
+constexpr char kNeedsDecisionText[] =
+    "Nothing was erased; the camera's own settings need a decision.";
 
 }  // namespace
 
@@ -30,6 +32,11 @@ void UpgradeDialog::OnUpgrade() {
   updating_ = true;
   last_update_end_ = UpdateEnd::kFailed;
   last_update_declined_ = false;
+  last_update_needs_decision_ = false;
+  last_update_verified_ = false;
+  last_dump_failed_ = false;
+  last_restart_refused_ = false;
+  last_finish_problem_.clear();
 
   state_.ignored_device_events = 0;
   view_.AppendLog(StringPrintf("Bin File Size = %d", static_cast<int>(kImageByteCount)));
@@ -61,7 +68,8 @@ void UpgradeDialog::OnUpgrade() {
     case UpdateEnd::kFailed:
       // Nothing was activated: say so, and let the owner try again at once
       // rather than unplug a camera whose flash may be half written.
-      view_.SetText(ctl::kStatusLine, kFailedText);
+      view_.SetText(ctl::kStatusLine,
+                    last_update_needs_decision_ ? kNeedsDecisionText : kFailedText);
       // The byte counts of the stopped update would read as progress.
       view_.SetText(ctl::kHintLine, "");
       view_.SetProgress(0);

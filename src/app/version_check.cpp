@@ -52,12 +52,13 @@ CheckOutcome UpgradeDialog::CheckFirmwareVersion(CheckVariant variant) {
 
   state_.xu.extended_xu = 1;
   // A failed read has been shown by the channel. A version put together
-  // from what was never read would be made up: it is unknown.
+  // from what was never read, or from a flash an update erased, would be
+  // made up: it is unknown.
   const RunningFirmware running = ReadRunningFirmware(state_.xu);
-  const std::string text = running.complete ? running.Text() : kUnknownVersionText;
   last_flash_incomplete_ = running.ShowsInterruptedUpdate();
-  // An erased version word says nothing of what the camera ran.
-  if (running.complete && !last_flash_incomplete_) last_version_text_ = text;
+  const bool known = running.complete && !last_flash_incomplete_;
+  const std::string text = known ? running.Text() : kUnknownVersionText;
+  if (known) last_version_text_ = text;
   view_.AppendLog(text);
   view_.SetText(ctl::kVersionField, text);
 
@@ -69,12 +70,12 @@ CheckOutcome UpgradeDialog::CheckFirmwareVersion(CheckVariant variant) {
     return CheckOutcome::kCompleted;
   }
 
-  if (running.complete && running.version < image_version) return CheckOutcome::kCompleted;
+  if (known && running.version < image_version) return CheckOutcome::kCompleted;
 
-  const bool same = running.complete && running.version == image_version;
-  const char* question = !running.complete ? kUnknownVersionQuestion
-                         : same            ? kSameVersionQuestion
-                                           : kNewerVersionQuestion;
+  const bool same = known && running.version == image_version;
+  const char* question = !known ? kUnknownVersionQuestion
+                         : same ? kSameVersionQuestion
+                                : kNewerVersionQuestion;
   const BoxAnswer answer = view_.MessageBox(BoxKind::kQuestion, question, "");
   if (answer != BoxAnswer::kYes) {
     view_.EnableControl(ctl::kUpgradeButton, false);
@@ -85,7 +86,7 @@ CheckOutcome UpgradeDialog::CheckFirmwareVersion(CheckVariant variant) {
     state_.upgrade_allowed = 1;
     return CheckOutcome::kCompleted;
   }
-  return same || !running.complete ? CheckOutcome::kCompleted : CheckOutcome::kStopped;
+  return same || !known ? CheckOutcome::kCompleted : CheckOutcome::kStopped;
 }
 
 }  // namespace veltrane

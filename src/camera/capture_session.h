@@ -27,6 +27,12 @@ class CaptureSession {
   virtual HResult Teardown() = 0;
   virtual HResult RunGraph() { return 0; }
   virtual HResult StopGraph() { return 0; }
+  // Where the device with this display name is plugged in, as update
+  // records keep it; empty when unknown. By default the device instance
+  // path ("USB\VID_3F2A&PID_0A51&MI_00\6&2A1B3C4D&0&0000") that a
+  // DirectShow display name carries: Windows derives its last part from the
+  // port the device sits in.
+  virtual std::string PortOf(const std::string& name) const;
 
   // The bound device; an empty friendly name means nothing is bound. The
   // caller writes both before BuildGraph.

@@ -30,11 +30,16 @@ bool Erased(std::span<const std::uint8_t> bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; });
 }
 
+bool MayBeCutShortFrom(std::span<const std::uint8_t> camera, std::span<const std::uint8_t> saved) {
+  return camera.size() == saved.size() &&
+         std::equal(camera.begin(), camera.end(), saved.begin(),
+                    [](std::uint8_t c, std::uint8_t s) { return (c & s) == s; });
+}
+
 std::optional<camera_data::FlashRange> Disagreement(const CameraData& camera,
                                                     const CameraData& other) {
   for (const auto& piece : camera_data::kPieces) {
-    const auto own = camera.Piece(piece);
-    if (!Erased(own) && !std::ranges::equal(own, other.Piece(piece))) return piece;
+    if (!MayBeCutShortFrom(camera.Piece(piece), other.Piece(piece))) return piece;
   }
   return std::nullopt;
 }

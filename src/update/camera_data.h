@@ -63,10 +63,15 @@ struct CameraData {
 // True when every byte of `bytes` reads as erased flash.
 bool Erased(std::span<const std::uint8_t> bytes);
 
+// True when `camera` may be what an erase or a program of `saved` that was
+// cut short left: NOR flash erases by setting bits and programs by clearing
+// them, so such bytes hold every bit that `saved` holds set.
+bool MayBeCutShortFrom(std::span<const std::uint8_t> camera, std::span<const std::uint8_t> saved);
+
 // Where another copy of a camera's data disagrees with what the camera holds:
-// the first of camera_data::kPieces that is not erased in `camera` and
-// differs in `other`; nullopt when they agree, so that `other` may be the
-// same camera's data from before an update erased some of it.
+// the first of camera_data::kPieces that the camera could not have come to
+// from `other` by an erase or a program cut short; nullopt when they agree,
+// so that `other` may be the same camera's data from before an update.
 std::optional<camera_data::FlashRange> Disagreement(const CameraData& camera,
                                                     const CameraData& other);
 

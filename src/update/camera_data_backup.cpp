@@ -13,7 +13,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kHeader = "Veltrane camera data backup 2";
+constexpr std::string_view kHeader = "Veltrane camera data backup 3";
+// 2.04 wrote no port; its records are read as they are and kept so.
+constexpr std::string_view kHeader2 = "Veltrane camera data backup 2";
 // What versions 2.03 and before wrote: a backup with no update state.
 constexpr std::string_view kOldHeader = "Veltrane camera data backup 1";
 constexpr std::string_view kFilePrefix = "camera-data-";
@@ -197,11 +199,13 @@ std::string PathText(const fs::path& path) {
 std::string FormatBackup(const CameraDataBackup& backup) {
   std::string text;
   text.reserve(10 * 1024);
-  text += kHeader;
+  const bool with_port = backup.format != 2;
+  text += with_port ? kHeader : kHeader2;
   text += '\n';
   text += StringPrintf("usb-ids: %04x:%04x\n", static_cast<unsigned>(backup.vendor_id),
                        static_cast<unsigned>(backup.product_id));
   text += "device: " + backup.device + "\n";
+  if (with_port) text += "port: " + backup.port + "\n";
   text += "firmware: " + backup.firmware_version + "\n";
   text += "saved: " + backup.saved_at + "\n";
   text += "sequence: " + std::to_string(backup.sequence) + "\n";
@@ -223,7 +227,8 @@ std::optional<CameraDataBackup> ParseBackup(std::string_view text, std::string& 
   if (header == kOldHeader) {
     return fail("written by an older version, which does not record whether its update finished");
   }
-  if (header != kHeader) return fail("not a camera data backup");
+  if (header != kHeader && header != kHeader2) return fail("not a camera data backup");
+  backup.format = header == kHeader ? 3 : 2;
   const auto ids = Field(lines.Next(), "usb-ids");
   const auto vendor = ids && ids->size() == 9 && (*ids)[4] == ':'
                           ? ParseHexField(ids->substr(0, 4), 4)
@@ -239,23 +244,35 @@ std::optional<CameraDataBackup> ParseBackup(std::string_view text, std::string& 
   }
   backup.device = std::string(*device);
 
+  if (backup.format == 3) {
+    const auto port = Field(lines.Next(), "port");
+    if (!port || port->size() > kMaxBackupDeviceLength || !IsPrintable(*port)) {
+      return fail("line 4: bad port");
+    }
+    backup.port = std::string(*port);
+  }
+
   const auto version = Field(lines.Next(), "firmware");
   if (!version || version->size() > kMaxBackupVersionLength || !IsPrintable(*version)) {
-    return fail("line 4: bad firmware version");
+    return fail("line " + std::to_string(lines.Number()) + ": bad firmware version");
   }
   backup.firmware_version = std::string(*version);
 
   const auto saved = Field(lines.Next(), "saved");
-  if (!saved || !IsTimeStamp(*saved)) return fail("line 5: bad time");
+  if (!saved || !IsTimeStamp(*saved)) {
+    return fail("line " + std::to_string(lines.Number()) + ": bad time");
+  }
   backup.saved_at = std::string(*saved);
 
   const auto sequence_text = Field(lines.Next(), "sequence");
   const auto sequence = sequence_text ? ParseSequence(*sequence_text) : std::nullopt;
-  if (!sequence) return fail("line 6: bad sequence");
+  if (!sequence) return fail("line " + std::to_string(lines.Number()) + ": bad sequence");
   backup.sequence = *sequence;
 
   const auto state = Field(lines.Next(), "update");
-  if (state != kStarted && state != kFinished) return fail("line 7: bad update state");
+  if (state != kStarted && state != kFinished) {
+    return fail("line " + std::to_string(lines.Number()) + ": bad update state");
+  }
   backup.finished = state == kFinished;
 
   if (!ParseBytes(lines, camera_data::kAreaAddress, backup.data.area) ||
@@ -302,7 +319,9 @@ CameraDataBackups::Written BackupDirectory::Write(CameraDataBackup& backup) {
   const std::tm now = clock_.UtcTime();
   backup.saved_at = TimeStamp(now);
   backup.device = DeviceField(backup.device);
+  backup.port = DeviceField(backup.port);
   backup.finished = false;
+  backup.format = 3;
   backup.sequence = NextSequence();
   for (unsigned tries = 0; tries < kMaxNameTries; ++tries, ++backup.sequence) {
     const fs::path path = directory_ / BackupFileName(backup, now);
@@ -327,9 +346,9 @@ CameraDataBackups::Written BackupDirectory::MarkFinished(const Found& record) {
   return {written.ok, record.path, written.error};
 }
 
-std::vector<CameraDataBackups::Found> BackupDirectory::Unfinished(
+std::vector<CameraDataBackups::Found> BackupDirectory::Records(
     std::uint16_t vendor_id, std::uint16_t product_id,
-    const std::function<void(const std::string&)>& ignored) {
+    const std::function<void(const std::string&)>& ignored) const {
   const std::string prefix = IdsPrefix(vendor_id, product_id);
   std::vector<Found> found;
   std::error_code ec;
@@ -354,11 +373,33 @@ std::vector<CameraDataBackups::Found> BackupDirectory::Unfinished(
                                   static_cast<unsigned>(backup->product_id)));
       continue;
     }
-    if (!backup->finished) found.push_back({std::move(*backup), path});
+    found.push_back({std::move(*backup), path});
   }
   std::sort(found.begin(), found.end(),
             [](const Found& a, const Found& b) { return a.backup.sequence > b.backup.sequence; });
   return found;
+}
+
+std::vector<CameraDataBackups::Found> BackupDirectory::Unfinished(
+    std::uint16_t vendor_id, std::uint16_t product_id,
+    const std::function<void(const std::string&)>& ignored) {
+  std::vector<Found> found = Records(vendor_id, product_id, ignored);
+  std::erase_if(found, [](const Found& record) { return record.backup.finished; });
+  return found;
+}
+
+std::vector<std::string> BackupDirectory::Prune(std::uint16_t vendor_id, std::uint16_t product_id,
+                                                const std::string& port, std::size_t keep) {
+  std::vector<std::string> removed;
+  std::size_t kept = 0;
+  for (const Found& record : Records(vendor_id, product_id, [](const std::string&) {})) {
+    if (!record.backup.finished || record.backup.port != port || kept++ < keep) continue;
+    std::error_code error;
+    if (fs::remove(fs::path(std::u8string(record.path.begin(), record.path.end())), error)) {
+      removed.push_back(record.path);
+    }
+  }
+  return removed;
 }
 
 }  // namespace veltrane

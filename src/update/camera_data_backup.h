@@ -26,6 +26,10 @@ struct CameraDataBackup {
   std::uint16_t product_id = 0;
   // The device path the data was read through.
   std::string device;
+  // Where the camera was plugged in: the USB port path on Linux, the device
+  // instance path on Windows; empty when unknown. A camera that comes back
+  // there with the same ids may be the same one, but nothing proves it.
+  std::string port;
   // The version text the camera ran; empty when it was not read.
   std::string firmware_version;
   // UTC, "YYYY-MM-DDTHH:MM:SSZ".
@@ -35,6 +39,8 @@ struct CameraDataBackup {
   // The update that wrote the record checked the flash it wrote.
   bool finished = false;
   CameraData data;
+  // The format's version: 2 (written by 2.04, without the port) or 3.
+  int format = 3;
 };
 
 // The CRC-32 (IEEE) of a record's text up to its checksum line.
@@ -43,7 +49,7 @@ std::uint32_t BackupChecksum(std::string_view text);
 std::string FormatBackup(const CameraDataBackup& backup);
 // The record a file's text holds, or nullopt with `error` saying why not.
 // Limits: a firmware version of at most 40 printable characters, a device
-// of at most 512.
+// and a port of at most 512.
 inline constexpr std::size_t kMaxBackupVersionLength = 40;
 inline constexpr std::size_t kMaxBackupDeviceLength = 512;
 std::optional<CameraDataBackup> ParseBackup(std::string_view text, std::string& error);
@@ -76,7 +82,14 @@ class CameraDataBackups {
   // the reason.
   virtual std::vector<Found> Unfinished(std::uint16_t vendor_id, std::uint16_t product_id,
                                         const std::function<void(const std::string&)>& ignored) = 0;
+  // Removes the finished records of one camera (its ids on its port) but
+  // the newest `keep`; unfinished ones always stay. The files removed.
+  virtual std::vector<std::string> Prune(std::uint16_t vendor_id, std::uint16_t product_id,
+                                         const std::string& port, std::size_t keep) = 0;
 };
+
+// How many finished records of a camera are kept.
+inline constexpr std::size_t kFinishedRecordsKept = 5;
 
 // Records as files in one directory, private to the user and created on
 // first use. Each file is written beside its final name, flushed, and
@@ -90,10 +103,15 @@ class BackupDirectory : public CameraDataBackups {
   Written MarkFinished(const Found& record) override;
   std::vector<Found> Unfinished(std::uint16_t vendor_id, std::uint16_t product_id,
                                 const std::function<void(const std::string&)>& ignored) override;
+  std::vector<std::string> Prune(std::uint16_t vendor_id, std::uint16_t product_id,
+                                 const std::string& port, std::size_t keep) override;
 
   const std::filesystem::path& Directory() const { return directory_; }
 
  private:
+  // Every valid record for these USB ids; the others through `ignored`.
+  std::vector<Found> Records(std::uint16_t vendor_id, std::uint16_t product_id,
+                             const std::function<void(const std::string&)>& ignored) const;
   // One more than the highest sequence any record's name in the directory
   // carries.
   std::uint32_t NextSequence() const;

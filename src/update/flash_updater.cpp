@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <filesystem>
 #include <span>
+#include <system_error>
 
 #include "common/text_format.h"
 #include "update/version_read.h"
@@ -49,20 +51,6 @@ UpdateResult Outcome(UpdateOutcome outcome, std::optional<std::uint32_t> address
   result.outcome = outcome;
   result.address = address;
   return result;
-}
-
-// "0xB010-0xB0FF, 0xFF00-0xFF1F", adjacent ranges joined.
-std::string RangesText(const std::vector<camera_data::FlashRange>& ranges) {
-  std::string text;
-  for (std::size_t i = 0; i < ranges.size();) {
-    std::size_t j = i;
-    while (j + 1 < ranges.size() && ranges[j + 1].begin == ranges[j].end) ++j;
-    if (!text.empty()) text += ", ";
-    text += StringPrintf("0x%04X-0x%04X", static_cast<unsigned>(ranges[i].begin),
-                         static_cast<unsigned>(ranges[j].end - 1));
-    i = j + 1;
-  }
-  return text;
 }
 
 // Reads `dest.size()` bytes of flash from `address` with the extended block
@@ -258,9 +246,14 @@ UpdateResult FlashUpdater::Run(FirmwareImage& image, const UpdateOptions& option
       // or a No neither patches the image nor erases anything.
       if (auto stopped = SettleCameraData(target, data)) return *stopped;
       entry = keeper_.Find(target.device_path);
+      // The record is written inside the write, just before the first
+      // erase: a run that stops before it leaves none behind.
+      observer_.OnWriteStarted();
+      if (!entry->record && WriteRecord(target, *entry) == Settled::kDeclined) {
+        return Outcome(UpdateOutcome::kDeclined);
+      }
       PatchImage(image, data);
       entry->erased = true;
-      observer_.OnWriteStarted();
       if (auto failed = Erase(options)) return *failed;
     }
     observer_.OnPhase(UpdatePhase::kProgramming);
@@ -296,8 +289,17 @@ UpdateResult FlashUpdater::Run(FirmwareImage& image, const UpdateOptions& option
     }
     observer_.OnPhase(UpdatePhase::kVerified);
   }
-  if (entry != nullptr && options.program) FinishRecords(*entry);
-  return Outcome(UpdateOutcome::kSucceeded);
+  UpdateResult result = Outcome(UpdateOutcome::kSucceeded);
+  result.verified = options.verify;
+  // Finished means the camera holds its data again, checked: an unverified
+  // write, or an erase alone, leaves the record for a later run.
+  if (entry != nullptr && options.program && result.verified) {
+    result.finish_problem = FinishRecords(target, *entry);
+  } else if (entry != nullptr && entry->record) {
+    observer_.OnLog("UVC: the flash was not verified; the update record " + entry->record->path +
+                    " stays unfinished");
+  }
+  return result;
 }
 
 std::optional<UpdateResult> FlashUpdater::CheckVariant(const FirmwareImage& image) {
@@ -339,12 +341,9 @@ std::optional<UpdateResult> FlashUpdater::SettleCameraData(const UpdateTarget& t
   } else {
     data = fresh;
     std::optional<CameraDataBackups::Found> restored_from;
-    if (auto stopped = RestoreErasedPieces(target, data, restored_from)) return stopped;
+    if (auto stopped = ChooseOwnData(target, data, restored_from)) return stopped;
     entry = &keeper_.Keep(target.device_path, data);
     entry->restored_from = std::move(restored_from);
-  }
-  if (!entry->record && WriteRecord(target, *entry) == Settled::kDeclined) {
-    return Outcome(UpdateOutcome::kDeclined);
   }
   return std::nullopt;
 }
@@ -407,66 +406,129 @@ std::optional<UpdateResult> FlashUpdater::ShowsInterruptedWrite(const CameraData
   return std::nullopt;
 }
 
-std::optional<UpdateResult> FlashUpdater::RestoreErasedPieces(
+std::optional<UpdateResult> FlashUpdater::ChooseOwnData(
     const UpdateTarget& target, CameraData& data,
     std::optional<CameraDataBackups::Found>& restored_from) {
-  std::vector<camera_data::FlashRange> erased;
-  for (const auto& piece : camera_data::kPieces) {
-    if (Erased(data.Piece(piece))) erased.push_back(piece);
-  }
-  if (erased.empty()) return std::nullopt;
-  bool interrupted = false;
-  if (auto unread = ShowsInterruptedWrite(data, interrupted)) return unread;
-  if (!interrupted) {
-    observer_.OnLog("UVC: the camera's own data is blank at " + RangesText(erased) +
-                    "; its flash shows no interrupted update, so that stays as it is");
-    return std::nullopt;
-  }
-
-  // Only a record of an update that never finished, and that agrees with
-  // every piece the camera still holds, can be this camera's.
-  std::vector<CameraDataBackups::Found> records;
+  const CameraData read = data;
+  const RecordEvidence evidence(read, target.port);
+  std::vector<RecordCandidate> candidates;
   for (auto& record : keeper_.Backups().Unfinished(
            target.vendor_id, target.product_id, [&](const std::string& why) {
              observer_.OnLog("UVC: update record ignored: " + why);
            })) {
-    if (const auto differs = Disagreement(data, record.backup.data)) {
-      observer_.OnLog(StringPrintf("UVC: update record ignored: %s: it holds other data at 0x%04X",
-                                   record.path.c_str(), static_cast<unsigned>(differs->begin)));
-      continue;
+    std::string why_not;
+    const std::string path = record.path;
+    if (auto candidate = evidence.Weigh(std::move(record), why_not)) {
+      candidates.push_back(std::move(*candidate));
+    } else if (target.restore_from.empty()) {
+      observer_.OnLog("UVC: update record ignored: " + path + ": " + why_not);
     }
-    records.push_back(std::move(record));
   }
-  const CameraDataBackups::Found* chosen = records.size() == 1 ? &records.front() : nullptr;
-  for (std::size_t i = 0; records.size() > 1 && i < records.size() && chosen == nullptr; ++i) {
-    const CameraDataBackup& b = records[i].backup;
-    const std::string detail = StringPrintf(
-        "%zu of %zu: saved %s, firmware %s, device %s, file %s", i + 1, records.size(),
-        b.saved_at.c_str(), b.firmware_version.empty() ? "unknown" : b.firmware_version.c_str(),
-        b.device.c_str(), records[i].path.c_str());
-    if (observer_.Ask(UpdateQuestion::kRestoreFromRecord, detail)) chosen = &records[i];
+  if (!target.restore_from.empty()) {
+    return RestoreNamedRecord(target, candidates, evidence, data, restored_from);
   }
-  if (chosen == nullptr) {
-    if (!observer_.Ask(UpdateQuestion::kGoOnWithLostCameraData, RangesText(erased))) {
-      return Outcome(UpdateOutcome::kDeclined);
+  const std::vector<camera_data::FlashRange> erased = evidence.ErasedPieces();
+  if (target.without_own_data) {
+    if (!erased.empty()) {
+      observer_.OnLog("UVC: going on without the camera's own data at " + RangesText(erased) +
+                      ", as asked; it stays blank");
     }
     return std::nullopt;
   }
-  // A piece the record holds as erased too was erased before: nothing to do.
-  CameraDataRestored restored{chosen->path, {}};
-  for (const auto& piece : erased) {
-    const auto saved = chosen->backup.data.Piece(piece);
-    if (Erased(saved)) continue;
-    std::copy(saved.begin(), saved.end(), data.Piece(piece).begin());
-    restored.ranges.push_back(piece);
+
+  RecordEvidence::Verdict verdict = evidence.Decide(std::move(candidates));
+  switch (verdict.kind) {
+    case RecordEvidence::Verdict::Kind::kRestore:
+      Restore(*verdict.chosen, evidence, data, restored_from);
+      return std::nullopt;
+    case RecordEvidence::Verdict::Kind::kKeep:
+      // The camera holds a record's data whole: whatever is blank was blank.
+      if (verdict.chosen || erased.empty()) return std::nullopt;
+      break;
+    case RecordEvidence::Verdict::Kind::kUndecided:
+      break;
   }
-  if (!restored.ranges.empty()) {
-    observer_.OnLog("UVC: camera data at " + RangesText(restored.ranges) +
-                    " restored from the update record " + chosen->path);
-    observer_.OnCameraDataRestored(restored);
+  // Records that the camera's data speaks for are evidence of a write cut
+  // short. Others are not: only a flash that shows one says that blank
+  // pieces were lost, and a healthy flash keeps them as they are.
+  if (verdict.candidates.empty() || verdict.candidates.front().evidence != Evidence::kData) {
+    bool interrupted = false;
+    if (auto unread = ShowsInterruptedWrite(read, interrupted)) return unread;
+    if (!interrupted) {
+      if (!erased.empty()) {
+        observer_.OnLog("UVC: the camera's own data is blank at " + RangesText(erased) +
+                        "; its flash shows no interrupted update, so that stays as it is");
+      }
+      return std::nullopt;
+    }
   }
-  restored_from = *chosen;
+
+  const std::size_t count = verdict.candidates.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const RecordCandidate& candidate = verdict.candidates[i];
+    switch (observer_.AskRestore(candidate, i + 1, count)) {
+      case RecordAnswer::kRestore:
+        Restore(candidate, evidence, data, restored_from);
+        return std::nullopt;
+      case RecordAnswer::kSkip:
+        continue;
+      case RecordAnswer::kUndecided: {
+        UpdateResult result = Outcome(UpdateOutcome::kNeedsDecision);
+        result.candidates = std::move(verdict.candidates);
+        result.flash_incomplete = true;
+        return result;
+      }
+    }
+  }
+  if (!erased.empty() &&
+      !observer_.Ask(UpdateQuestion::kGoOnWithLostCameraData, RangesText(erased))) {
+    return Outcome(UpdateOutcome::kDeclined);
+  }
   return std::nullopt;
+}
+
+std::optional<UpdateResult> FlashUpdater::RestoreNamedRecord(
+    const UpdateTarget& target, const std::vector<RecordCandidate>& candidates,
+    const RecordEvidence& evidence, CameraData& data,
+    std::optional<CameraDataBackups::Found>& restored_from) {
+  namespace fs = std::filesystem;
+  const auto same_file = [&](const std::string& path) {
+    std::error_code error;
+    return fs::equivalent(
+        fs::path(std::u8string(path.begin(), path.end())),
+        fs::path(std::u8string(target.restore_from.begin(), target.restore_from.end())), error);
+  };
+  for (const RecordCandidate& candidate : candidates) {
+    if (!same_file(candidate.record.path)) continue;
+    Restore(candidate, evidence, data, restored_from);
+    return std::nullopt;
+  }
+  // Say why the named one is not among them.
+  UpdateResult refused = Outcome(UpdateOutcome::kRecordRefused);
+  refused.detail = StringPrintf(
+      "it is not an unfinished update record for USB ids %04x:%04x in the directory of records",
+      static_cast<unsigned>(target.vendor_id), static_cast<unsigned>(target.product_id));
+  for (auto& record :
+       keeper_.Backups().Unfinished(target.vendor_id, target.product_id, [](const auto&) {})) {
+    std::string why_not;
+    if (same_file(record.path) && !evidence.Weigh(std::move(record), why_not)) {
+      refused.detail = why_not;
+    }
+  }
+  return refused;
+}
+
+void FlashUpdater::Restore(const RecordCandidate& candidate, const RecordEvidence& evidence,
+                           CameraData& data,
+                           std::optional<CameraDataBackups::Found>& restored_from) {
+  restored_from = candidate.record;
+  // A piece the record holds as erased too was erased before: nothing to do.
+  if (candidate.lost.empty()) return;
+  data = evidence.Restored(candidate);
+  observer_.OnLog("UVC: camera data at " + RangesText(candidate.lost) +
+                  " restored from the update record " + candidate.record.path + " (" +
+                  RecordEvidence::Explain(candidate) + ")");
+  observer_.OnCameraDataRestored({candidate.record.path, candidate.lost});
 }
 
 FlashUpdater::Settled FlashUpdater::WriteRecord(const UpdateTarget& target,
@@ -475,6 +537,7 @@ FlashUpdater::Settled FlashUpdater::WriteRecord(const UpdateTarget& target,
   backup.vendor_id = target.vendor_id;
   backup.product_id = target.product_id;
   backup.device = target.device_path;
+  backup.port = target.port;
   backup.firmware_version = target.firmware_version;
   backup.data = entry.data;
   const CameraDataBackups::Written written = keeper_.Backups().Write(backup);
@@ -484,21 +547,37 @@ FlashUpdater::Settled FlashUpdater::WriteRecord(const UpdateTarget& target,
     return Settled::kReady;
   }
   observer_.OnLog("UVC: camera data not backed up: " + written.error);
-  return observer_.Ask(UpdateQuestion::kGoOnWithoutBackup, written.error) ? Settled::kReady
-                                                                          : Settled::kDeclined;
+  // Nothing is erased while the owner thinks it over.
+  observer_.OnWriteStopped();
+  if (!observer_.Ask(UpdateQuestion::kGoOnWithoutBackup, written.error)) return Settled::kDeclined;
+  observer_.OnWriteStarted();
+  return Settled::kReady;
 }
 
-// The camera holds what was written: neither this run's record nor the one
-// its data came from speaks of an unfinished update any more.
-void FlashUpdater::FinishRecords(CameraDataKeeper::Entry& entry) {
+// The camera holds what was written, checked: neither this run's record nor
+// the one its data came from speaks of an unfinished update any more.
+std::string FlashUpdater::FinishRecords(const UpdateTarget& target,
+                                        CameraDataKeeper::Entry& entry) {
+  std::string problems;
   for (const auto* record : {&entry.record, &entry.restored_from}) {
     if (!*record) continue;
-    const CameraDataBackups::Written marked = keeper_.Backups().MarkFinished(**record);
-    observer_.OnLog(marked.ok ? "UVC: update record " + marked.path + " marked finished"
-                              : "UVC: update record " + marked.path +
-                                    " could not be marked finished: " + marked.error);
+    CameraDataBackups::Written marked = keeper_.Backups().MarkFinished(**record);
+    // One more try: a full disk or a busy file may have been a moment's.
+    if (!marked.ok) marked = keeper_.Backups().MarkFinished(**record);
+    if (marked.ok) {
+      observer_.OnLog("UVC: update record " + marked.path + " marked finished");
+      continue;
+    }
+    const std::string problem = marked.path + " could not be marked finished: " + marked.error;
+    observer_.OnLog("UVC: update record " + problem);
+    problems += (problems.empty() ? "" : "; ") + problem;
   }
   entry.restored_from.reset();
+  for (const std::string& removed : keeper_.Backups().Prune(target.vendor_id, target.product_id,
+                                                            target.port, kFinishedRecordsKept)) {
+    observer_.OnLog("UVC: older finished update record removed: " + removed);
+  }
+  return problems;
 }
 
 std::optional<UpdateResult> FlashUpdater::Erase(const UpdateOptions& options) {

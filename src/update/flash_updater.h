@@ -15,6 +15,7 @@
 #include "update/camera_data.h"
 #include "update/camera_data_keeper.h"
 #include "update/firmware_image.h"
+#include "update/record_evidence.h"
 
 namespace veltrane {
 
@@ -59,6 +60,13 @@ struct UpdateTarget {
   std::optional<CameraString> string_read;
   // What the version check read shows an earlier update that was cut short.
   bool flash_incomplete = false;
+  // Where it is plugged in (see CameraDataBackup::port); empty: unknown.
+  std::string port;
+  // The owner's answer to "whose data is this", given before the run: the
+  // update record to restore the camera's lost data from (after the same
+  // checks as any other), or none at all.
+  std::string restore_from;
+  bool without_own_data = false;
 };
 
 enum class UpdatePhase {
@@ -74,9 +82,11 @@ enum class UpdateQuestion {
   // The camera's own data reads as erased, the flash shows an update that was
   // cut short, and no update record holds the data.
   kGoOnWithLostCameraData,
-  // Several unfinished update records could hold it: restore from this one?
-  kRestoreFromRecord,
 };
+
+// An answer to "is this record the camera's?". Only a person can give one:
+// an answer given for every question alike (a script's) is kUndecided.
+enum class RecordAnswer { kRestore, kSkip, kUndecided };
 
 struct PieceWritten {
   std::uint32_t address;  // of the piece just written
@@ -97,12 +107,21 @@ class UpdateObserver {
   // from here until the caller has sent the restart command, or the update
   // has stopped, a cut-short write leaves the camera unable to start.
   virtual void OnWriteStarted() {}
+  // The write that started did not begin after all (its record could not be
+  // written, and a question follows): nothing was erased.
+  virtual void OnWriteStopped() {}
   virtual void OnPieceWritten(const PieceWritten&) {}
   // Lines for the message log.
   virtual void OnLog(const std::string&) {}
   virtual void OnCameraDataRestored(const CameraDataRestored&) {}
   // True to go on. `detail` says what happened, in a line.
   virtual bool Ask(UpdateQuestion, const std::string& /*detail*/) { return false; }
+  // Records that could hold the camera's lost data, and nothing proves
+  // which: the `number`-th of `count`, the strongest and newest first.
+  virtual RecordAnswer AskRestore(const RecordCandidate&, std::size_t /*number*/,
+                                  std::size_t /*count*/) {
+    return RecordAnswer::kUndecided;
+  }
 };
 
 enum class UpdateOutcome {
@@ -115,6 +134,8 @@ enum class UpdateOutcome {
   kCameraAreaUnread,    // a read of 0xB000-0xBFFF failed (at `address`)
   kCameraDataUnsteady,  // two reads of the camera's own data differ (first at `address`)
   kDeclined,            // the observer said No to a question
+  kNeedsDecision,       // records could hold the camera's lost data, and nobody here chose
+  kRecordRefused,       // the record the owner named can't be this camera's (`detail`)
   kWriteProtectRefused,
   kLoadingFailed,  // loading mode refused, or an erase refused (nothing programmed)
   kProgramFailed,  // a piece refused (at `address`)
@@ -132,6 +153,15 @@ struct UpdateResult {
   // Known when the update stopped: an earlier update of the camera was cut
   // short, so its flash is not complete, whatever this one did.
   bool flash_incomplete = false;
+  // kNeedsDecision: the records to choose from.
+  std::vector<RecordCandidate> candidates;
+  std::string detail;
+  // Every byte written was read back and matched; only then is the
+  // camera's update record marked finished.
+  bool verified = false;
+  // Why the update record could not be marked finished; empty when it was,
+  // or when there was none to mark.
+  std::string finish_problem;
 
   bool Succeeded() const { return outcome == UpdateOutcome::kSucceeded; }
 };
@@ -162,15 +192,23 @@ class FlashUpdater {
   // record; a result when the update must stop.
   std::optional<UpdateResult> SettleCameraData(const UpdateTarget& target, CameraData& data);
   std::optional<UpdateResult> ReadCameraDataTwice(const UpdateTarget& target, CameraData& data);
-  // Erased pieces of freshly read data: restored from an update record, or
-  // kept blank. Fills `restored_from` with the record used.
-  std::optional<UpdateResult> RestoreErasedPieces(
-      const UpdateTarget& target, CameraData& data,
+  // What freshly read data lost, restored from the update record that the
+  // evidence or the owner names, or kept as it is. Fills `restored_from`
+  // with the record used.
+  std::optional<UpdateResult> ChooseOwnData(const UpdateTarget& target, CameraData& data,
+                                            std::optional<CameraDataBackups::Found>& restored_from);
+  std::optional<UpdateResult> RestoreNamedRecord(
+      const UpdateTarget& target, const std::vector<RecordCandidate>& candidates,
+      const RecordEvidence& evidence, CameraData& data,
       std::optional<CameraDataBackups::Found>& restored_from);
+  void Restore(const RecordCandidate& candidate, const RecordEvidence& evidence, CameraData& data,
+               std::optional<CameraDataBackups::Found>& restored_from);
   // True when the flash shows a write that was cut short.
   std::optional<UpdateResult> ShowsInterruptedWrite(const CameraData& data, bool& interrupted);
   Settled WriteRecord(const UpdateTarget& target, CameraDataKeeper::Entry& entry);
-  void FinishRecords(CameraDataKeeper::Entry& entry);
+  // Marks this run's record, and the one its data came from, finished; a
+  // failed mark is tried once more. What could not be marked, and why.
+  std::string FinishRecords(const UpdateTarget& target, CameraDataKeeper::Entry& entry);
   std::optional<UpdateResult> Erase(const UpdateOptions& options);
   std::optional<UpdateResult> Program(const FirmwareImage& image, const UpdateOptions& options,
                                       const CameraString& string, std::uint32_t& programmed_end,

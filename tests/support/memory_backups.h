@@ -37,6 +37,11 @@ class MemoryBackups : public CameraDataBackups {
     return found;
   }
 
+  std::vector<std::string> Prune(std::uint16_t, std::uint16_t, const std::string&,
+                                 std::size_t) override {
+    return {};
+  }
+
   bool writable = true;
   std::vector<CameraDataBackup> stored;
 

@@ -40,6 +40,7 @@ class QuietView : public DialogView {
   void DispatchOneMessage() override {}
   BoxAnswer MessageBox(BoxKind kind, const std::string&, const std::string&) override {
     ++boxes;
+    if (kind == BoxKind::kDecision) return BoxAnswer::kUndecided;
     return kind == BoxKind::kQuestion ? BoxAnswer::kNo : BoxAnswer::kOk;
   }
 

@@ -63,7 +63,7 @@ class RecordingView : public DialogView {
   BoxAnswer MessageBox(BoxKind kind, const std::string& text, const std::string& caption) override {
     boxes.push_back({kind, text, caption});
     events.push_back("box [" + caption + "] " + text);
-    if (kind != BoxKind::kQuestion) return BoxAnswer::kOk;
+    if (kind != BoxKind::kQuestion && kind != BoxKind::kDecision) return BoxAnswer::kOk;
     if (answers.empty()) return default_answer;
     BoxAnswer answer = answers.front();
     answers.pop_front();

@@ -113,6 +113,10 @@ CameraOutcome RunCamera(const RunContext& context, Backend& backend) {
   TerminalWriteGuard guard(context.title);
   UpgradeDialog dialog(state, view, *session, sleeper, clock, guard);
   dialog.SetDumpDirectory(options.dump_dir);
+  OwnDataChoice choice;
+  choice.restore_from = options.restore_from;
+  choice.without_own_data = options.without_own_data;
+  dialog.SetOwnDataChoice(choice);
 
   // Fills in what is known when the run ends, wherever that is.
   auto finish = [&](RunStatus status) {

@@ -252,6 +252,10 @@ ParsedOptions ParseOptionsQuoting(const std::vector<std::string>& args) {
       ok = value_of(o.config_file);
     } else if (name == "--backup-dir") {
       ok = value_of(o.backup_dir);
+    } else if (name == "--restore-from") {
+      ok = value_of(o.restore_from);
+    } else if (name == "--without-own-data") {
+      ok = flag(o.without_own_data);
     } else if (name == "--dump-dir") {
       std::string dir;
       ok = value_of(dir);
@@ -277,6 +281,10 @@ ParsedOptions ParseOptionsQuoting(const std::vector<std::string>& args) {
   if (o.simulate && (o.list || !o.device.empty())) {
     parsed.error = std::string("options '--simulate' and '") + (o.list ? "--list" : "--device") +
                    "' exclude each other: the simulator is no video node";
+    return parsed;
+  }
+  if (!o.restore_from.empty() && o.without_own_data) {
+    parsed.error = "options '--restore-from' and '--without-own-data' exclude each other";
     return parsed;
   }
   if (o.all && !o.device.empty()) {

@@ -48,6 +48,10 @@ struct Options {
   std::string dump_dir = "./";
   // Backups of the camera's own data; empty: the per-user default.
   std::string backup_dir;
+  // The owner's answer to "whose data is this": the record to restore the
+  // camera's lost data from, or none.
+  std::string restore_from;
+  bool without_own_data = false;
 };
 
 struct ParsedOptions {

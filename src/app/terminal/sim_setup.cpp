@@ -20,9 +20,9 @@ SimSetup::SimSetup(const SimOptions& options)
 std::vector<SimDevice> SimSetup::Devices() const {
   const SimDevice camera{
       SimDisplayName(options_.knobs.vendor_id, options_.knobs.product_id, "6&2a1b3c4d&0&0000"),
-      kCameraName, camera_};
+      kCameraName, camera_, "1-1"};
   const SimDevice foreign{SimDisplayName(kForeignVendor, kForeignProduct, "6&1b2c3d4e&0&0000"),
-                          kForeignName, nullptr};
+                          kForeignName, nullptr, "1-2"};
   switch (options_.devices) {
     case SimDeviceSetup::kCamera:
       return {camera};

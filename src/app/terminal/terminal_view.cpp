@@ -103,17 +103,23 @@ void TerminalView::ComboDelete(int index) {
 
 BoxAnswer TerminalView::MessageBox(BoxKind kind, const std::string& text,
                                    const std::string& caption) {
-  PrintLine(caption.empty() ? text : "[" + caption + "] " + text);
-  if (kind != BoxKind::kQuestion) return BoxAnswer::kOk;
+  const bool decision = kind == BoxKind::kDecision;
+  // A question only a person may answer is not shown where none can: what
+  // the run does instead says it.
+  const bool can_decide = settings_.answer == AnswerMode::kNo ||
+                          (settings_.answer == AnswerMode::kAsk && settings_.stdin_is_terminal);
+  if (!decision || can_decide) PrintLine(caption.empty() ? text : "[" + caption + "] " + text);
+  if (kind != BoxKind::kQuestion && !decision) return BoxAnswer::kOk;
   switch (settings_.answer) {
     case AnswerMode::kYes:
-      return BoxAnswer::kYes;
+      return decision ? BoxAnswer::kUndecided : BoxAnswer::kYes;
     case AnswerMode::kNo:
       return BoxAnswer::kNo;
     case AnswerMode::kAsk:
       break;
   }
   if (!settings_.stdin_is_terminal) {
+    if (decision) return BoxAnswer::kUndecided;
     EraseBar();
     std::fputs("(answered No: standard input is not a terminal; use --yes or --no)\n", err_);
     std::fflush(err_);

@@ -9,19 +9,24 @@ void UnattendedView::AppendLog(const std::string& line) {
 
 BoxAnswer UnattendedView::MessageBox(BoxKind kind, const std::string& text,
                                      const std::string& caption) {
-  const bool question = kind == BoxKind::kQuestion;
+  const bool decision = kind == BoxKind::kDecision;
+  const bool question = kind == BoxKind::kQuestion || decision;
   BoxAnswer answer = BoxAnswer::kOk;
   if (question && answer_ != AnswerMode::kAsk) {
-    answer = answer_ == AnswerMode::kYes ? BoxAnswer::kYes : BoxAnswer::kNo;
+    answer = answer_ == AnswerMode::kNo ? BoxAnswer::kNo
+             : decision                 ? BoxAnswer::kUndecided
+                                        : BoxAnswer::kYes;
   } else if (quiet_) {
     // Nobody is there to ask.
-    answer = question ? BoxAnswer::kNo : BoxAnswer::kOk;
+    answer = !question ? BoxAnswer::kOk : decision ? BoxAnswer::kUndecided : BoxAnswer::kNo;
   } else {
     answer = window_.MessageBox(kind, text, caption);
   }
   if (question) {
     log_.Write("Question: " + text);
-    log_.Write(answer == BoxAnswer::kYes ? "Answer: Yes" : "Answer: No");
+    log_.Write(answer == BoxAnswer::kYes  ? "Answer: Yes"
+               : answer == BoxAnswer::kNo ? "Answer: No"
+                                          : "Answer: none (only the camera's owner can tell)");
   } else {
     log_.Write("Box [" + caption + "]: " + text);
   }

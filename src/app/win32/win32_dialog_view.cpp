@@ -75,6 +75,7 @@ Win32DialogView::BoxStyle Win32DialogView::StyleOf(BoxKind kind) {
     case BoxKind::kWarning:
       return {true, MB_OK | MB_ICONWARNING};
     case BoxKind::kQuestion:
+    case BoxKind::kDecision:
       return {true, MB_YESNO | MB_ICONEXCLAMATION};
   }
   return {true, MB_OK};

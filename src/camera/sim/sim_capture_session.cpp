@@ -54,6 +54,13 @@ HResult SimCaptureSession::BuildGraph(const std::string& name) {
   return kEPointer;
 }
 
+std::string SimCaptureSession::PortOf(const std::string& name) const {
+  for (const SimDevice& device : devices_) {
+    if (device.display_name == name && !device.port.empty()) return device.port;
+  }
+  return CaptureSession::PortOf(name);
+}
+
 HResult SimCaptureSession::Teardown() {
   graph_built_ = false;
   friendly_name.clear();

@@ -18,6 +18,8 @@ struct SimDevice {
   std::string friendly_name;
   // Null for a device without an extension unit (a foreign webcam).
   std::shared_ptr<SimCamera> camera;
+  // The USB port it sits in; empty: the one its display name tells.
+  std::string port = {};
 };
 
 // "@device:pnp:\\?\usb#vid_XXXX&pid_XXXX&mi_00#<instance>#{65e8773d-...}\global"
@@ -33,6 +35,7 @@ class SimCaptureSession : public CaptureSession {
                            std::vector<std::string>& friendly_names) override;
   HResult BuildGraph(const std::string& display_name) override;
   HResult Teardown() override;
+  std::string PortOf(const std::string& name) const override;
 
   std::vector<SimDevice>& Devices() { return devices_; }
   bool GraphBuilt() const { return graph_built_; }

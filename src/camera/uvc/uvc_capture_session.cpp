@@ -147,6 +147,10 @@ HResult UvcCaptureSession::BuildGraph(const std::string& name) {
   return kSOk;
 }
 
+std::string UvcCaptureSession::PortOf(const std::string& name) const {
+  return last_bound_ && DisplayName(*last_bound_) == name ? UsbPort(*last_bound_) : "";
+}
+
 HResult UvcCaptureSession::Teardown() {
   if (node_) node_->Close();
   node_.reset();

@@ -29,6 +29,8 @@ class UvcCaptureSession : public CaptureSession {
                            std::vector<std::string>& friendly_names) override;
   HResult BuildGraph(const std::string& display_name) override;
   HResult Teardown() override;
+  // The USB port path of the camera last bound under this name.
+  std::string PortOf(const std::string& name) const override;
 
   // The camera last bound; nullopt before any bind.
   const std::optional<VideoDevice>& LastBound() const { return last_bound_; }
