@@ -57,7 +57,8 @@ void AppendHex(std::string& out, std::uint8_t byte) {
 
 }  // namespace
 
-SimCamera::SimCamera(const SimKnobs& knobs) : knobs_(knobs), flash_(DefaultFlash(knobs)) {
+SimCamera::SimCamera(const SimKnobs& knobs)
+    : knobs_(knobs), flash_(DefaultFlash(knobs)), tear_state_(knobs.tear_seed) {
   written_.fill(true);
   Boot();
 }
@@ -80,6 +81,49 @@ void SimCamera::ProgramByte(std::uint32_t address, std::uint8_t value) {
 void SimCamera::EraseRange(std::uint32_t begin, std::uint32_t size) {
   std::fill_n(flash_.begin() + begin, size, std::uint8_t{0xFF});
   std::fill_n(written_.begin() + begin, size, false);
+}
+
+// splitmix64: the same seed tears the same bits, run after run.
+std::uint64_t SimCamera::NextTearBits() {
+  std::uint64_t z = (tear_state_ += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+void SimCamera::TearErase(std::uint32_t begin, std::uint32_t size) {
+  for (std::uint32_t a = begin; a < begin + size && a < kSimFlashSize; ++a) {
+    const std::uint64_t bits = NextTearBits();
+    // About half the bytes reach erased; the others keep some old bits.
+    flash_[a] =
+        (bits & 1) != 0 ? std::uint8_t{0xFF} : static_cast<std::uint8_t>(flash_[a] | (bits >> 8));
+    // Programming over what is not cleanly erased is what strict counts.
+    written_[a] = flash_[a] != 0xFF;
+  }
+}
+
+void SimCamera::TearProgram(std::uint32_t address, const std::uint8_t* data, std::uint32_t count) {
+  for (std::uint32_t i = 0; i < count; ++i) {
+    // Some of the bits the byte clears stay set.
+    ProgramByte(address + i, static_cast<std::uint8_t>(data[i] | (NextTearBits() >> 16)));
+  }
+}
+
+void SimCamera::Tear(std::uint32_t selector, const std::uint8_t* data, std::uint32_t length) {
+  if (knobs_.tear_seed == 0 || data == nullptr) return;
+  if (knobs_.extended) {
+    if (selector == xu::kEraseUnit && length == kEraseLength && data[0] == 0x02) {
+      TearErase(Address(data + 1) & ~(kEraseUnitSize - 1), kEraseUnitSize);
+    } else if (selector == xu::kProgramPiece && length == kProgramLength && data[0] == 0x01 &&
+               data[1] <= kMaxProgramBytes) {
+      TearProgram(Address(data + 2), data + 4, data[1]);
+    }
+  } else if (selector == xu::kEnterLoadingMode && length == 1 && data[0] == 0x01) {
+    TearErase(0, kSimFlashSize);
+  } else if (selector == xu::kLoadData && length == kLoadPieceSize && loading_mode_ &&
+             load_pointer_ + kLoadPieceSize <= kSimFlashSize) {
+    TearProgram(load_pointer_, data, kLoadPieceSize);
+  }
 }
 
 SimFlash SimCamera::DefaultFlash(const SimKnobs& knobs) {
@@ -173,46 +217,55 @@ HResult SimCamera::KsProperty(const KspNode& property, void* data, std::uint32_t
   auto* bytes = static_cast<std::uint8_t*>(data);
 
   HResult result = kSOk;
+  const bool cut = plugged_ && knobs_.unplug_at != 0 && number == knobs_.unplug_at;
   if (knobs_.unplug_at != 0 && number >= knobs_.unplug_at) Unplug();
+  if (cut && is_set) {
+    HResult ignored = kSOk;
+    if (const auto selector = SelectorOf(property, ignored)) Tear(*selector, bytes, length);
+  }
   if (!plugged_) {
     result = kEDeviceNotConnected;
   } else if (number == knobs_.fail_at) {
     result = kEDeviceGone;
   } else if (bytes == nullptr && length != 0) {
     result = kEInvalidParameter;
-  } else {
-    Guid answered;
-    std::uint32_t offset = 0;
-    bool answers = true;
-    switch (knobs_.answers) {
-      case SimPropertySet::kConfigured:
-        answered = knobs_.configured_set;
-        offset = kConfiguredSelectorOffset;
-        break;
-      case SimPropertySet::kFallback:
-        answered = kFallbackXuSet;
-        break;
-      case SimPropertySet::kNone:
-        answers = false;
-        break;
-    }
-    if (!answers || !(property.set == answered)) {
-      result = kESetNotFound;
-    } else if ((property.flags != kXuFlagsSet && property.flags != kXuFlagsGet) ||
-               property.node_id != kXuNodeId) {
-      result = kEInvalidParameter;
-    } else if (property.id != 0 && property.id <= offset) {
-      // Below the unit's first control: no such property.
-      result = kEInvalidParameter;
-    } else {
-      const std::uint32_t selector = property.id == 0 ? 0 : property.id - offset;
-      // A dropped transfer is acknowledged but the camera never acts on it.
-      result = Handle(selector, is_set, bytes, length, number != knobs_.drop_at);
-    }
+  } else if (const auto selector = SelectorOf(property, result)) {
+    // A dropped transfer is acknowledged but the camera never acts on it.
+    result = Handle(*selector, is_set, bytes, length, number != knobs_.drop_at);
   }
 
   if (knobs_.record_log || on_transfer) Record(number, is_set, property, bytes, length, result);
   return result;
+}
+
+std::optional<std::uint32_t> SimCamera::SelectorOf(const KspNode& property,
+                                                   HResult& refused) const {
+  Guid answered;
+  std::uint32_t offset = 0;
+  switch (knobs_.answers) {
+    case SimPropertySet::kConfigured:
+      answered = knobs_.configured_set;
+      offset = kConfiguredSelectorOffset;
+      break;
+    case SimPropertySet::kFallback:
+      answered = kFallbackXuSet;
+      break;
+    case SimPropertySet::kNone:
+      refused = kESetNotFound;
+      return std::nullopt;
+  }
+  if (!(property.set == answered)) {
+    refused = kESetNotFound;
+  } else if ((property.flags != kXuFlagsSet && property.flags != kXuFlagsGet) ||
+             property.node_id != kXuNodeId) {
+    refused = kEInvalidParameter;
+  } else if (property.id != 0 && property.id <= offset) {
+    // Below the unit's first control: no such property.
+    refused = kEInvalidParameter;
+  } else {
+    return property.id == 0 ? 0 : property.id - offset;
+  }
+  return std::nullopt;
 }
 
 void SimCamera::Record(std::uint32_t number, bool is_set, const KspNode& property,

@@ -45,6 +45,11 @@ struct SimKnobs {
   std::uint32_t fail_at = 0;    // that transfer fails
   std::uint32_t unplug_at = 0;  // that transfer and all later fail; the camera is gone
   std::uint32_t drop_at = 0;    // that transfer is acknowledged but not acted on
+  // An unplug in the middle of an erase or a program leaves what real NOR
+  // flash that loses power does: a unit partly erased (some bits set), a
+  // piece only partly programmed (some bits cleared). Which bits follows
+  // from this seed; 0 leaves the cut operation undone instead.
+  std::uint64_t tear_seed = 1;
   // Device events a restart produces: removals then arrivals.
   unsigned restart_removals = 2;
   unsigned restart_arrivals = 2;
@@ -117,6 +122,9 @@ class SimCamera : public KsControl {
   void Plug();
 
  private:
+  // The unit's selector the property addresses; nullopt (and what the unit
+  // answers instead) when it addresses none.
+  std::optional<std::uint32_t> SelectorOf(const KspNode& property, HResult& refused) const;
   HResult Handle(std::uint32_t selector, bool is_set, std::uint8_t* data, std::uint32_t length,
                  bool act);
   HResult HandleExtended(std::uint32_t selector, bool is_set, std::uint8_t* data,
@@ -127,6 +135,11 @@ class SimCamera : public KsControl {
   // NOR programming: can only clear bits.
   void ProgramByte(std::uint32_t address, std::uint8_t value);
   void EraseRange(std::uint32_t begin, std::uint32_t size);
+  // The flash write the unplug at this transfer cuts short, done in part.
+  void Tear(std::uint32_t selector, const std::uint8_t* data, std::uint32_t length);
+  void TearErase(std::uint32_t begin, std::uint32_t size);
+  void TearProgram(std::uint32_t address, const std::uint8_t* data, std::uint32_t count);
+  std::uint64_t NextTearBits();
   void Record(std::uint32_t number, bool is_set, const KspNode& property, const std::uint8_t* data,
               std::uint32_t length, HResult result);
   void Restart();
@@ -151,6 +164,7 @@ class SimCamera : public KsControl {
   std::uint16_t basic_flash_address_ = 0;
   bool loading_mode_ = false;
   std::uint32_t load_pointer_ = 0;
+  std::uint64_t tear_state_ = 0;
 };
 
 }  // namespace veltrane
