@@ -137,11 +137,15 @@ struct Findings {
   std::vector<std::string> problems;
   std::size_t runs = 0;
   std::size_t successes = 0;
+  // Runs that stopped because only the camera's owner can say whose data a
+  // record holds.
+  std::size_t decisions = 0;
 
   void Add(const Findings& other) {
     problems.insert(problems.end(), other.problems.begin(), other.problems.end());
     runs += other.runs;
     successes += other.successes;
+    decisions += other.decisions;
   }
 };
 
@@ -409,6 +413,248 @@ TEST(FaultSweepBasic, UnplugAtEachTransfer) {
 }
 TEST(FaultSweepBasic, DropEachTransfer) {
   Sweep(false, Fault::kDrop);
+}
+
+// Across runs: the fault ends the program's run (no second attempt in it,
+// and nothing it kept), and a fresh run on the same flash, with the same
+// update records, upgrades from a script. It must end with exactly what one
+// clean update leaves, the camera's own data included, without a question;
+// or, where nothing of the camera's own data is left to tell whose a record
+// is, stop before erasing, after which a run that names the record (as the
+// owner would) finishes the job. VELTRANE_CROSS_RUN_STRIDE=n sweeps every
+// n-th transfer (default: all, or a sample where the code runs slowly).
+using ProgramRun = QuietRig<QuietView, HookedCamera>;
+
+struct CrossRunReference {
+  SimFlash before{};
+  SimFlash expected{};
+  std::uint32_t update_begin = 0;  // the first transfer of the Upgrade press
+  std::uint32_t update_end = 0;
+  std::uint32_t first_write = 0;
+};
+
+// A run of the program from a script: the start-up's questions answered Yes,
+// then Upgrade, naming the record to restore from when `restore_from` says.
+std::unique_ptr<ProgramRun> ScriptRun(const std::shared_ptr<HookedCamera>& camera,
+                                      MemoryBackups& records,
+                                      const std::string& restore_from = "") {
+  auto run = std::make_unique<ProgramRun>(camera, &records, BoxAnswer::kYes);
+  OwnDataChoice choice;
+  choice.restore_from = restore_from;
+  run->dialog->SetOwnDataChoice(choice);
+  run->dialog->OnUpgrade();
+  return run;
+}
+
+CrossRunReference MeasureProgramRun(bool extended) {
+  CrossRunReference ref;
+  auto camera = std::make_shared<HookedCamera>(SweepRig::Knobs(extended));
+  ref.before = camera->Flash();
+  MemoryBackups records;
+  ProgramRun run(camera, &records);
+  ref.update_begin = camera->TransferCount() + 1;
+  camera->on_transfer = [&](const TransferRecord& r) {
+    const bool write = r.is_set && (r.id == kIdErase || r.id == kIdEnterLoading);
+    if (write && ref.first_write == 0) ref.first_write = r.number;
+  };
+  run.dialog->OnUpgrade();
+  camera->on_transfer = nullptr;
+  EXPECT_TRUE(run.dialog->LastUpdateSucceeded());
+  ref.update_end = camera->TransferCount();
+  ref.expected = ExpectedFlash(extended, ref.before);
+  EXPECT_EQ(camera->Flash(), ref.expected);
+  return ref;
+}
+
+// What the runs after the one the fault ended do, on the flash it left.
+Findings JudgeLaterRuns(const std::shared_ptr<HookedCamera>& camera, MemoryBackups& records,
+                        const CrossRunReference& ref, Fault fault, std::uint32_t at) {
+  Findings out;
+  out.runs = 1;
+  const std::string where = std::string(Name(fault)) + " at transfer " + std::to_string(at) + ": ";
+  if (at < ref.first_write && camera->Flash() != ref.before && camera->Flash() != ref.expected) {
+    out.problems.push_back(where + "the flash changed before the first write");
+  }
+  // The run's process is gone; the owner plugs the camera back in.
+  camera->Knobs().fail_at = 0;
+  camera->Knobs().drop_at = 0;
+  if (!camera->Plugged()) camera->Plug();
+  camera->ClearStrictFaults();
+  const SimFlash left = camera->Flash();
+  const auto next = ScriptRun(camera, records);
+  if (next->dialog->LastUpdateNeedsDecision()) {
+    out.decisions = 1;
+    if (camera->Flash() != left) out.problems.push_back(where + "stopped for a decision, erased");
+    if (records.stored.empty()) out.problems.push_back(where + "a decision without a record");
+    const auto named = ScriptRun(camera, records, "memory:1");
+    if (!named->dialog->LastUpdateSucceeded() || camera->Flash() != ref.expected) {
+      out.problems.push_back(where + "the run naming the record left a wrong flash");
+    }
+  } else if (!next->dialog->LastUpdateSucceeded() || camera->Flash() != ref.expected) {
+    out.problems.push_back(where + "the next run did not leave the clean flash");
+  }
+  if (camera->StrictFaults() != 0) {
+    out.problems.push_back(where + "a later run programmed over unerased bits");
+  }
+  return out;
+}
+
+void SweepAcrossRuns(bool extended, Fault fault) {
+  const CrossRunReference ref = MeasureProgramRun(extended);
+  ASSERT_GT(ref.first_write, ref.update_begin);
+  const HookedCamera prototype(SweepRig::Knobs(extended));
+  // Sanitizers and Wine run several times slower: a sample there.
+#if defined(__SANITIZE_ADDRESS__) || defined(_WIN32)
+  constexpr long kDefaultStride = 11;
+#else
+  constexpr long kDefaultStride = 1;
+#endif
+  const char* text = std::getenv("VELTRANE_CROSS_RUN_STRIDE");
+  const long stride =
+      text != nullptr ? std::max(std::strtol(text, nullptr, 10), 1L) : kDefaultStride;
+  std::vector<std::uint32_t> points;
+  for (std::uint32_t at = ref.update_begin; at <= ref.update_end;
+       at += static_cast<std::uint32_t>(stride)) {
+    points.push_back(at);
+  }
+  // Runs share nothing: spread over the cores.
+  const unsigned workers = Parallelism();
+  std::vector<Findings> found(workers);
+  auto work = [&](unsigned worker) {
+    for (std::size_t i = worker; i < points.size() && found[worker].problems.size() < 20;
+         i += workers) {
+      auto camera = std::make_shared<HookedCamera>(prototype);
+      MemoryBackups records;
+      Arm(camera->Knobs(), fault, points[i]);
+      ProgramRun(camera, &records).dialog->OnUpgrade();
+      found[worker].Add(JudgeLaterRuns(camera, records, ref, fault, points[i]));
+    }
+  };
+  std::vector<std::thread> threads;
+  for (unsigned worker = 1; worker < workers; ++worker) threads.emplace_back(work, worker);
+  work(0);
+  for (auto& thread : threads) thread.join();
+  Findings findings;
+  for (const Findings& f : found) findings.Add(f);
+
+  std::ostringstream report;
+  for (std::size_t i = 0; i < findings.problems.size() && i < 30; ++i) {
+    report << findings.problems[i] << "\n";
+  }
+  EXPECT_TRUE(findings.problems.empty()) << findings.problems.size() << " problems\n"
+                                         << report.str();
+  EXPECT_EQ(findings.runs, points.size());
+  ::testing::Test::RecordProperty("points", static_cast<int>(findings.runs));
+  ::testing::Test::RecordProperty("decisions", static_cast<int>(findings.decisions));
+  std::printf("%s %s: %zu points, %zu stopped for a decision, %zu problems\n",
+              extended ? "extended" : "basic", Name(fault), findings.runs, findings.decisions,
+              findings.problems.size());
+}
+
+TEST(FaultSweepAcrossRuns, ExtendedUnplug) {
+  SweepAcrossRuns(true, Fault::kUnplug);
+}
+TEST(FaultSweepAcrossRuns, ExtendedDrop) {
+  SweepAcrossRuns(true, Fault::kDrop);
+}
+TEST(FaultSweepAcrossRuns, ExtendedFail) {
+  SweepAcrossRuns(true, Fault::kFail);
+}
+TEST(FaultSweepAcrossRuns, BasicUnplug) {
+  SweepAcrossRuns(false, Fault::kUnplug);
+}
+TEST(FaultSweepAcrossRuns, BasicDrop) {
+  SweepAcrossRuns(false, Fault::kDrop);
+}
+TEST(FaultSweepAcrossRuns, BasicFail) {
+  SweepAcrossRuns(false, Fault::kFail);
+}
+
+// Two cameras of the model, with different data in every piece of their
+// own, are cut short in turn in one port (A at N, B at M) and retried from a
+// script, in both orders. Each ends with its own data or stops for a
+// decision with nothing erased; never with the other's. Then the case of a
+// record that could not be written: B's run goes on without one (a script's
+// Yes), and B must never get A's data from A's record.
+TEST(FaultSweepAcrossRuns, TwoCamerasInOnePortNeverGetEachOthersData) {
+  const CrossRunReference ref = MeasureProgramRun(true);
+  const std::uint32_t w = ref.first_write;
+  // The first erase and that of the own area, the programming before the
+  // own data, of its first and last piece, of the USB string, verification.
+  const std::vector<std::uint32_t> cuts = {w,
+                                           w + 11,
+                                           w + 15,
+                                           w + 16 + 700,
+                                           w + 16 + 1408,
+                                           w + 16 + 1415,
+                                           w + 16 + 2040,
+                                           ref.update_end - 60};
+  auto camera_of = [](std::uint8_t flip) {
+    auto camera = std::make_shared<HookedCamera>(SweepRig::Knobs(true));
+    for (const auto& piece : camera_data::kPieces) {
+      for (std::uint32_t a = piece.begin; a < piece.end; ++a) camera->Flash()[a] ^= flip;
+    }
+    camera->Boot();
+    return camera;
+  };
+  struct Cut {
+    SimFlash before{};
+    SimFlash after{};
+    std::vector<CameraDataBackup> records;
+  };
+  auto cut = [&](std::uint8_t flip, std::uint32_t at, bool record) {
+    auto camera = camera_of(flip);
+    Cut out{camera->Flash(), {}, {}};
+    MemoryBackups records;
+    records.writable = record;
+    camera->Knobs().unplug_at = at;
+    ProgramRun(camera, &records, BoxAnswer::kYes).dialog->OnUpgrade();
+    out.after = camera->Flash();
+    out.records = records.stored;
+    return out;
+  };
+  // A retry of the camera whose flash `cut` left, with these records: its
+  // own data, or a stop with nothing erased.
+  auto retry = [&](const Cut& c, MemoryBackups& records, const std::string& what) {
+    auto camera = std::make_shared<HookedCamera>(SweepRig::Knobs(true));
+    camera->Flash() = c.after;
+    camera->Boot();
+    const auto run = ScriptRun(camera, records);
+    const bool stopped = run->dialog->LastUpdateNeedsDecision() && camera->Flash() == c.after;
+    EXPECT_TRUE(stopped || camera->Flash() == ExpectedFlash(true, c.before)) << what;
+    return stopped;
+  };
+  int stops = 0;
+  for (const std::uint32_t n : cuts) {
+    const Cut a = cut(0x00, n, true);
+    for (const std::uint32_t m : cuts) {
+      const Cut b = cut(0x5A, m, true);
+      for (const bool a_first : {true, false}) {
+        MemoryBackups records;
+        records.stored = a.records;
+        records.stored.insert(records.stored.end(), b.records.begin(), b.records.end());
+        const std::string what = "A at " + std::to_string(n) + ", B at " + std::to_string(m) +
+                                 (a_first ? ", A first" : ", B first");
+        stops += retry(a_first ? a : b, records, what + ": first retry");
+        stops += retry(a_first ? b : a, records, what + ": second retry");
+      }
+      // B's own record could not be written; A's is the only one there.
+      const Cut unrecorded = cut(0x5A, m, false);
+      MemoryBackups records;
+      records.stored = a.records;
+      auto camera = std::make_shared<HookedCamera>(SweepRig::Knobs(true));
+      camera->Flash() = unrecorded.after;
+      camera->Boot();
+      ScriptRun(camera, records);
+      for (const auto& piece : camera_data::kPieces) {
+        const auto own = std::span(camera->Flash()).subspan(piece.begin, piece.end - piece.begin);
+        EXPECT_FALSE(std::equal(own.begin(), own.end(), a.before.begin() + piece.begin))
+            << "B got A's data at " << piece.begin << " (A at " << n << ", B at " << m << ")";
+      }
+    }
+  }
+  std::printf("two cameras: %zu pairs in two orders, %d retries stopped for a decision\n",
+              cuts.size() * cuts.size(), stops);
 }
 
 }  // namespace

@@ -494,9 +494,11 @@ std::optional<UpdateResult> FlashUpdater::RestoreNamedRecord(
   namespace fs = std::filesystem;
   const auto same_file = [&](const std::string& path) {
     std::error_code error;
-    return fs::equivalent(
-        fs::path(std::u8string(path.begin(), path.end())),
-        fs::path(std::u8string(target.restore_from.begin(), target.restore_from.end())), error);
+    return path == target.restore_from ||
+           fs::equivalent(
+               fs::path(std::u8string(path.begin(), path.end())),
+               fs::path(std::u8string(target.restore_from.begin(), target.restore_from.end())),
+               error);
   };
   for (const RecordCandidate& candidate : candidates) {
     if (!same_file(candidate.record.path)) continue;

@@ -22,7 +22,9 @@ namespace veltrane::testing {
 
 inline constexpr char kQuietTitle[] = "veltrane-upgrade";
 
-// Counts combo entries and boxes; questions are answered No.
+// Counts combo entries and boxes; questions are answered No (or as
+// `answer` says), and "whose data is this" is left undecided, as a script
+// leaves it.
 class QuietView : public DialogView {
  public:
   void SetText(int, const std::string&) override {}
@@ -40,12 +42,15 @@ class QuietView : public DialogView {
   void DispatchOneMessage() override {}
   BoxAnswer MessageBox(BoxKind kind, const std::string&, const std::string&) override {
     ++boxes;
+    if (kind == BoxKind::kDecision) ++decisions;
     if (kind == BoxKind::kDecision) return BoxAnswer::kUndecided;
-    return kind == BoxKind::kQuestion ? BoxAnswer::kNo : BoxAnswer::kOk;
+    return kind == BoxKind::kQuestion ? answer : BoxAnswer::kOk;
   }
 
   int combo = 0;
   int boxes = 0;
+  int decisions = 0;
+  BoxAnswer answer = BoxAnswer::kNo;
 };
 
 // The default camera in the given layout, without a transfer log.
@@ -58,7 +63,14 @@ inline SimKnobs QuietKnobs(bool extended) {
 
 template <typename View = QuietView, typename Camera = SimCamera>
 struct QuietRig {
-  explicit QuietRig(std::shared_ptr<Camera> sim) : camera(std::move(sim)) {
+  explicit QuietRig(std::shared_ptr<Camera> sim) : QuietRig(std::move(sim), nullptr) {}
+  // With `records`, the run shares its update records with other runs, as
+  // one user's runs do; the start-up's questions get `answer`.
+  QuietRig(std::shared_ptr<Camera> sim, CameraDataBackups* records,
+           BoxAnswer answer = BoxAnswer::kNo)
+      : state(reporter, kQuietTitle, records != nullptr ? *records : backups),
+        camera(std::move(sim)) {
+    view.answer = answer;
     session = std::make_unique<SimCaptureSession>(
         state.xu,
         std::vector<SimDevice>{{SimDisplayName(camera->Knobs().vendor_id,
@@ -71,7 +83,7 @@ struct QuietRig {
   View view;
   ViewErrorReporter reporter{view, kQuietTitle};
   MemoryBackups backups;
-  AppState state{reporter, kQuietTitle, backups};
+  AppState state;
   std::shared_ptr<Camera> camera;
   std::unique_ptr<SimCaptureSession> session;
   NoWait sleeper;
