@@ -45,6 +45,10 @@ class DialogView {
   virtual void Repaint() = 0;
   // Take at most one pending window message and dispatch it.
   virtual void DispatchOneMessage() = 0;
+  // While the update runs: answer the messages other programs and the
+  // system send the window (whether the session may end), and nothing else:
+  // no input, no painting.
+  virtual void DispatchSentMessages() {}
   virtual BoxAnswer MessageBox(BoxKind kind, const std::string& text,
                                const std::string& caption) = 0;
 };

@@ -194,6 +194,8 @@ class UpgradeDialog::UpdateView : public UpdateObserver {
 
   void OnLog(const std::string& line) override { view_.AppendLog(line); }
 
+  void OnProgress(const UpdateProgress&) override { view_.DispatchSentMessages(); }
+
   void OnCameraDataRestored(const CameraDataRestored& restored) override {
     view_.SetText(ctl::kStatusLine,
                   "Restored the camera's own settings from the backup " + restored.backup_path);

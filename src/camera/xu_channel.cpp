@@ -34,7 +34,10 @@ HResult XuChannel::Transfer(std::uint32_t selector, std::uint32_t flags,
   record.node_id = kXuNodeId;
   record.reserved = 0;
   ++transfers;
-  return control_->KsProperty(record, data.data(), static_cast<std::uint32_t>(data.size()));
+  const HResult result =
+      control_->KsProperty(record, data.data(), static_cast<std::uint32_t>(data.size()));
+  if (after_transfer) after_transfer();
+  return result;
 }
 
 HResult XuChannel::XuSet(std::uint32_t selector, std::span<std::uint8_t> data) {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -85,6 +86,9 @@ class XuChannel {
   std::uint32_t configured_offset = 0;
   // Transfers sent through the property interface, for run reports.
   std::uint64_t transfers = 0;
+  // Called after every transfer: how a long operation shows progress, and
+  // keeps answering what must be answered while it runs.
+  std::function<void()> after_transfer;
 
  private:
   HResult Transfer(std::uint32_t selector, std::uint32_t flags, std::span<std::uint8_t> data);

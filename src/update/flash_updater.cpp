@@ -199,9 +199,57 @@ std::uint32_t FlashGeometry::UnitCount() const {
   return count > kMaxUnits ? 0 : count;
 }
 
+std::uint32_t FlashUpdater::PlannedTransfers(const UpdateOptions& options, bool extended,
+                                             bool string_read) {
+  constexpr std::uint32_t kPair = 2;  // a block read is a SET and a GET
+  const auto chunks = [](std::uint32_t bytes, std::uint32_t per) {
+    return (bytes + per - 1) / per;
+  };
+  const std::uint32_t image_bytes =
+      std::min<std::uint32_t>(options.image_bytes, static_cast<std::uint32_t>(kImageSize));
+  std::uint32_t total = kPair * chunks(kReadBackSize, kMaxBlockRead);
+  if (options.download) {
+    if (extended) {
+      total += 2 * kPair * chunks(camera_data::kAreaSize, kMaxBlockRead) +
+               kPair * (string_read ? 1 : 2) + options.geometry.UnitCount();
+    } else {
+      total += 1;
+    }
+    if (options.program) total += chunks(image_bytes, extended ? kPieceBytes : kLoadBytes);
+    if (options.verify) {
+      const std::uint32_t end =
+          options.program ? image_bytes
+                          : std::min<std::uint32_t>(options.geometry.flash_bytes, kImageSize);
+      total += extended ? kPair * chunks(std::min(end, kReadBackAddress), kMaxBlockRead)
+                        : kPair * chunks(end, kLoadBytes);
+    }
+  }
+  return total;
+}
+
+void FlashUpdater::ReportProgress() {
+  const auto done = static_cast<std::uint32_t>(xu_.transfers - progress_start_);
+  // A plan can be short by a read or two; the end is only reached at the end.
+  progress_.done = std::min(done, progress_.total - 1);
+  observer_.OnProgress(progress_);
+}
+
 UpdateResult FlashUpdater::Update(FirmwareImage& image, const UpdateOptions& options,
                                   const UpdateTarget& target) {
+  // Every transfer of the update moves its progress on.
+  struct Hook {
+    XuChannel& xu;
+    std::function<void()> previous;
+    ~Hook() { xu.after_transfer = std::move(previous); }
+  } hook{xu_, xu_.after_transfer};
+  progress_ = {};
+  progress_start_ = xu_.transfers;
+  xu_.after_transfer = [this] { ReportProgress(); };
   UpdateResult result = Run(image, options, target);
+  if (result.Succeeded()) {
+    progress_.done = progress_.total;
+    observer_.OnProgress(progress_);
+  }
   if (!result.Succeeded()) {
     const CameraDataKeeper::Entry* entry = keeper_.Find(target.device_path);
     result.flash_incomplete = target.flash_incomplete || (entry != nullptr && entry->erased);
@@ -221,6 +269,9 @@ UpdateResult FlashUpdater::Run(FirmwareImage& image, const UpdateOptions& option
   const bool extended = layout == UnitLayout::kExtended;
 
   if (auto refused = CheckVariant(image)) return *refused;
+  progress_start_ = xu_.transfers;
+  progress_.total = std::max<std::uint32_t>(
+      PlannedTransfers(options, extended, target.string_read.has_value()), 1);
 
   // How much of the flash now holds data that this update sent.
   std::uint32_t programmed_end = 0;
@@ -254,8 +305,10 @@ UpdateResult FlashUpdater::Run(FirmwareImage& image, const UpdateOptions& option
       }
       PatchImage(image, data);
       entry->erased = true;
+      progress_.step = UpdateStep::kErasing;
       if (auto failed = Erase(options)) return *failed;
     }
+    progress_.step = UpdateStep::kProgramming;
     observer_.OnPhase(UpdatePhase::kProgramming);
     if (options.program) {
       if (auto failed = Program(image, options, data.string, programmed_end, string_count)) {
@@ -265,6 +318,7 @@ UpdateResult FlashUpdater::Run(FirmwareImage& image, const UpdateOptions& option
   }
 
   // The last area, read with the block reads whatever the layout.
+  progress_.step = UpdateStep::kVerifying;
   ReadBack read_back;
   ReadBackLastArea(xu_, read_back);
 

@@ -88,6 +88,15 @@ enum class UpdateQuestion {
 // an answer given for every question alike (a script's) is kUndecided.
 enum class RecordAnswer { kRestore, kSkip, kUndecided };
 
+// Where the update is, over the whole job, in transfers: a display that
+// moves evenly through reading, erasing, programming and verifying.
+enum class UpdateStep { kReadingCameraData, kErasing, kProgramming, kVerifying };
+struct UpdateProgress {
+  UpdateStep step = UpdateStep::kReadingCameraData;
+  std::uint32_t done = 0;
+  std::uint32_t total = 1;  // as planned; done reaches it when the update has ended well
+};
+
 struct PieceWritten {
   std::uint32_t address;  // of the piece just written
   std::uint32_t sent;     // image bytes sent so far
@@ -111,6 +120,8 @@ class UpdateObserver {
   // written, and a question follows): nothing was erased.
   virtual void OnWriteStopped() {}
   virtual void OnPieceWritten(const PieceWritten&) {}
+  // After every transfer of the update.
+  virtual void OnProgress(const UpdateProgress&) {}
   // Lines for the message log.
   virtual void OnLog(const std::string&) {}
   virtual void OnCameraDataRestored(const CameraDataRestored&) {}
@@ -187,6 +198,10 @@ class FlashUpdater {
   enum class Settled { kReady, kDeclined };
 
   UpdateResult Run(FirmwareImage& image, const UpdateOptions& options, const UpdateTarget& target);
+  // What the update's transfers will be, from the data read on.
+  static std::uint32_t PlannedTransfers(const UpdateOptions& options, bool extended,
+                                        bool string_read);
+  void ReportProgress();
   std::optional<UpdateResult> CheckVariant(const FirmwareImage& image);
   // The camera's own data for this update, kept or read, and its update
   // record; a result when the update must stop.
@@ -218,6 +233,8 @@ class FlashUpdater {
   CameraDataKeeper& keeper_;
   Sleeper& sleeper_;
   UpdateObserver& observer_;
+  UpdateProgress progress_;
+  std::uint64_t progress_start_ = 0;
 };
 
 }  // namespace veltrane
