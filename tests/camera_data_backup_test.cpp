@@ -175,6 +175,34 @@ TEST(BackupDirectory, UnfinishedRecordsComeNewestFirstAndOthersAreNamed) {
 #endif
 }
 
+// Another run stores its record under the same sequence a moment before
+// this one: this one takes the next number and leaves the other's alone.
+TEST(BackupDirectory, ARecordStoredMeanwhileUnderTheSameNameIsKept) {
+  struct Racing : NativePrivateFiles {
+    Written Write(const fs::path& path, std::string_view text, bool replace) override {
+      if (!raced) std::ofstream(path) << "the other run's record";
+      raced = true;
+      return NativePrivateFiles::Write(path, text, replace);
+    }
+    bool raced = false;
+  } files;
+  TempDir dir;
+  FixedClock clock;
+  BackupDirectory backups(dir.Path(), clock, files);
+  CameraDataBackup sample = Sample();
+  const auto written = backups.Write(sample);
+  ASSERT_TRUE(written.ok) << written.error;
+  EXPECT_EQ(sample.sequence, 2u);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.Path())) {
+    names.push_back(entry.path().filename().string());
+    if (entry.path().string() != written.path) {
+      EXPECT_EQ(ReadText(entry.path()), "the other run's record");
+    }
+  }
+  EXPECT_EQ(names.size(), 2u) << ::testing::PrintToString(names);
+}
+
 TEST(BackupDirectory, AFileInTheWayIsAnErrorAndNothingIsWritten) {
   TempDir dir(true);
   const fs::path blocked = dir.Path() / "blocked";

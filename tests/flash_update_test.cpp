@@ -407,6 +407,8 @@ TEST_F(FlashUpdateTest, NoProgramErasesEveryUnitAndSaysSoOnlyWhenItReadsBlank) {
   EXPECT_TRUE(std::all_of(rig->camera->Flash().begin(), rig->camera->Flash().end(),
                           [](auto b) { return b == 0xFF; }));
   EXPECT_EQ(rig->dialog.LastUpdateEnd(), UpdateEnd::kErasedOnly);
+  // Nothing was programmed: the record still holds what the camera lost.
+  EXPECT_EQ(rig->backups.Unfinished(0x3F2A, 0x0A51, [](const std::string&) {}).size(), 1u);
 
   // An erase the camera acknowledged without acting on.
   const std::uint32_t erase =
