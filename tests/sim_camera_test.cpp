@@ -193,6 +193,36 @@ TEST_F(SimCameraTest, ExtendedFlashIsNor) {
   EXPECT_EQ(block[32], 0xFF);
 }
 
+// An unplug in the middle of an erase or a program leaves some bits done:
+// a unit between its old data and erased, a piece between erased and its
+// data; never an operation undone, or a bit moved the wrong way.
+TEST(SimCameraModel, AnUnplugTearsTheWriteItCuts) {
+  for (const bool erase : {true, false}) {
+    SimKnobs knobs;
+    knobs.unplug_at = 1;
+    SimCamera camera(knobs);
+    if (!erase) std::fill_n(camera.Flash().begin() + 0x2000, 32, 0xFF);
+    const SimFlash before = camera.Flash();
+    const Bytes data(32, 0x5A);
+    EXPECT_EQ(Set(camera, erase ? xu::kEraseUnit : xu::kProgramPiece,
+                  erase ? Erase(0x2000) : Program(0x2000, data)),
+              kEDeviceNotConnected);
+    const std::size_t size = erase ? 0x1000 : data.size();
+    std::size_t done = 0;
+    for (std::size_t a = 0x2000; a < 0x2000 + size; ++a) {
+      const std::uint8_t from = before[a];
+      const std::uint8_t to = erase ? 0xFF : data[0];
+      // Bits move only from `from` towards `to`.
+      ASSERT_EQ(camera.Flash()[a] & (from | to), camera.Flash()[a]) << std::hex << a;
+      ASSERT_EQ(camera.Flash()[a] | (from & to), camera.Flash()[a]) << std::hex << a;
+      done += camera.Flash()[a] == to;
+    }
+    EXPECT_GT(done, 0u) << erase;
+    EXPECT_LT(done, size) << erase;
+    EXPECT_TRUE(std::equal(before.begin(), before.begin() + 0x2000, camera.Flash().begin()));
+  }
+}
+
 TEST(SimCameraModel, BasicLoadingModeStreamsFromZero) {
   SimCamera camera(Basic());
   EXPECT_EQ(Set(camera, xu::kLoadData, Bytes(16, 0)), kEInvalidParameter);  // not loading yet
