@@ -331,6 +331,8 @@ int UpgradeDialog::UpdateFlash() {
   const UpdateResult result = updater.Update(state_.image, options, TargetOf(last_update_device_));
   last_update_verified_ = result.verified;
   last_finish_problem_ = result.finish_problem;
+  update_attempted_ = true;
+  last_update_erased_ = result.flash_incomplete || (result.Succeeded() && options.download);
   if (!result.Succeeded()) return ShowUpdateFailure(result);
 
   dump_moved_to_.clear();
@@ -451,6 +453,23 @@ int UpgradeDialog::ShowUpdateFailure(const UpdateResult& result) {
       return kUpdateStopped;
   }
   return kUpdateStopped;
+}
+
+CameraState UpgradeDialog::LastCameraState() const {
+  if (!update_attempted_) {
+    return last_flash_incomplete_ ? CameraState::kPartlyWritten : CameraState::kUntouched;
+  }
+  switch (last_update_end_) {
+    case UpdateEnd::kActivated:
+      return last_update_verified_ ? CameraState::kUpgraded : CameraState::kWrittenUnverified;
+    case UpdateEnd::kNothingWritten:
+      return CameraState::kUntouched;
+    case UpdateEnd::kErasedOnly:
+      return CameraState::kPartlyWritten;
+    case UpdateEnd::kFailed:
+      break;
+  }
+  return last_update_erased_ ? CameraState::kPartlyWritten : CameraState::kUntouched;
 }
 
 std::string UpgradeDialog::LastRecordPath() {

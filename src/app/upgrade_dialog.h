@@ -37,6 +37,15 @@ enum class UpdateEnd {
   kErasedOnly,      // Program off: erased, not programmed, not restarted
 };
 
+// What the camera's flash holds after the last update (or, before any, as
+// the version check found it): what a failure must tell its owner.
+enum class CameraState {
+  kUntouched,          // as it was: nothing was erased
+  kPartlyWritten,      // erased, and not (or not wholly) programmed: it may not start
+  kWrittenUnverified,  // programmed, not read back
+  kUpgraded,           // programmed and verified
+};
+
 // The owner's answer to "whose data is this", given before the run, and how
 // the front end's command line spells the two ways on.
 struct OwnDataChoice {
@@ -96,6 +105,7 @@ class UpgradeDialog {
   bool LastUpdateNeedsDecision() const { return last_update_needs_decision_; }
   // The last update read back everything it wrote and found it matched.
   bool LastUpdateVerified() const { return last_update_verified_; }
+  CameraState LastCameraState() const;
   // A dump the last update was asked for could not be written whole.
   bool LastDumpFailed() const { return last_dump_failed_; }
   // The camera did not take the last update's restart command.
@@ -170,6 +180,9 @@ class UpgradeDialog {
   bool last_update_declined_ = false;
   bool last_update_needs_decision_ = false;
   bool last_update_verified_ = false;
+  // The last update got as far as erasing (or loading) the flash.
+  bool last_update_erased_ = false;
+  bool update_attempted_ = false;
   bool last_dump_failed_ = false;
   bool last_restart_refused_ = false;
   std::string last_finish_problem_;
