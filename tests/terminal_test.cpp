@@ -84,7 +84,8 @@ class TerminalProgram : public ::testing::Test {
     if (!root_.empty()) fs::remove_all(root_, ignored);
   }
 
-  Launched Launch(const std::string& args) {
+  // `limits`: shell commands before the program's, such as a ulimit.
+  Launched Launch(const std::string& args, const std::string& limits = "") {
     Launched run;
     run.dir = root_ / ("run" + std::to_string(++runs_));
     fs::create_directories(run.dir);
@@ -95,7 +96,7 @@ class TerminalProgram : public ::testing::Test {
         "cd " + Quote(run.dir.string()) + " && VELTRANE_LOCK_DIR=" + Quote(run.dir.string()) +
         " XDG_STATE_HOME=" + Quote((run.dir / "state").string()) + " " + Quote(exe_.string()) +
         " " + args + " </dev/null 2>" + Quote((run.dir / "stderr.txt").string());
-    run.pipe = popen(command.c_str(), "r");
+    run.pipe = popen((limits + command).c_str(), "r");
     return run;
   }
 
@@ -112,8 +113,8 @@ class TerminalProgram : public ::testing::Test {
     return result;
   }
 
-  RunResult Run(const std::string& args) {
-    Launched run = Launch(args);
+  RunResult Run(const std::string& args, const std::string& limits = "") {
+    Launched run = Launch(args, limits);
     return Collect(run);
   }
 
@@ -378,6 +379,15 @@ TEST_F(TerminalProgram, JsonCarriesTheReportAndNothingElse) {
   EXPECT_TRUE(nlohmann::json::parse(failed.out)["version_after"].is_null());
   EXPECT_EQ(failed.status, 1);
   EXPECT_TRUE(nlohmann::json::parse(Run("--list --json").out).is_array());
+}
+
+// A file size limit fails the dump's write, not the run: the camera still
+// gets the restart command and is seen back.
+TEST_F(TerminalProgram, FileSizeLimitFailsTheDumpOnly) {
+  const RunResult result = Run("--simulate --upgrade --yes --dump", "ulimit -f 40; ");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(result.Has("Can not write the dump file"));
+  EXPECT_TRUE(result.Has(kNewVersion)) << result.out;
 }
 
 TEST_F(TerminalProgram, ConfigFileFeedsTheSettings) {

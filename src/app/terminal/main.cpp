@@ -81,7 +81,7 @@ std::vector<CameraOutcome> RunSimulated(const RunContext& context) {
 }
 
 int Run(int argc, char** argv) {
-  TerminalWriteGuard::IgnoreBrokenPipes();
+  TerminalWriteGuard::IgnoreWriteErrorSignals();
   RunContext context;
   context.title = AppTitle(argc > 0 ? argv[0] : nullptr);
   const std::string& title = context.title;
