@@ -379,6 +379,14 @@ TEST_F(TerminalProgram, JsonCarriesTheReportAndNothingElse) {
   EXPECT_TRUE(nlohmann::json::parse(failed.out)["version_after"].is_null());
   EXPECT_EQ(failed.status, 1);
   EXPECT_TRUE(nlohmann::json::parse(Run("--list --json").out).is_array());
+
+  // A run that ends before its camera's report still says why, as JSON.
+  for (const char* args : {"--frobnicate --json", "--simulate=device=foreign --json"}) {
+    const auto early = nlohmann::json::parse(Run(args).out);
+    EXPECT_TRUE(early["status"].is_number() && early["outcome"].is_string() &&
+                early["message"].is_string())
+        << args << early;
+  }
 }
 
 // A file size limit fails the dump's write, not the run: the camera still

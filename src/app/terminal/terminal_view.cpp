@@ -103,6 +103,7 @@ void TerminalView::ComboDelete(int index) {
 
 BoxAnswer TerminalView::MessageBox(BoxKind kind, const std::string& text,
                                    const std::string& caption) {
+  last_box_ = text;
   PrintLine(caption.empty() ? text : "[" + caption + "] " + text);
   if (kind != BoxKind::kQuestion) return BoxAnswer::kOk;
   switch (settings_.answer) {
@@ -120,6 +121,20 @@ BoxAnswer TerminalView::MessageBox(BoxKind kind, const std::string& text,
     return BoxAnswer::kNo;
   }
   return AskOnTerminal("") ? BoxAnswer::kYes : BoxAnswer::kNo;
+}
+
+std::string TerminalView::LastMessage() const {
+  const auto status = shown_.find(ctl::kStatusLine);
+  std::string line;
+  for (const char c : !last_box_.empty() || status == shown_.end() ? last_box_ : status->second) {
+    const bool space = c == ' ' || c == '\n' || c == '\r' || c == '\t';
+    if (!space) {
+      line += c;
+    } else if (!line.empty() && line.back() != ' ') {
+      line += ' ';
+    }
+  }
+  return Trimmed(line);
 }
 
 bool TerminalView::Enabled(int control) const {
