@@ -215,8 +215,10 @@ int RunAllCameras(const RunContext& context) {
     return EndWithError(context, RunStatus::kUsage, error);
   }
   uvc::UdevVideoDevices devices;
+  const auto listed = devices.List();
+  if (!listed) return EndWithError(context, RunStatus::kFailed, kNoDeviceList);
   std::vector<uvc::VideoDevice> cameras;
-  for (const uvc::VideoDevice& device : devices.List().value_or(std::vector<uvc::VideoDevice>{})) {
+  for (const uvc::VideoDevice& device : *listed) {
     if (device.capture &&
         Accepts(settings.dialog.Settings().device_match_list, uvc::DisplayName(device))) {
       cameras.push_back(device);
