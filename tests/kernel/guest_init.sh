@@ -148,6 +148,7 @@ stop_camera
 report $? "full upgrade: expected flash, 3.1.0.6.100108 after the camera returns"
 echo "# full upgrade took $(awk "BEGIN { print $t1 - $t0 }") s, $(wc -l </tmp/update.rec) transfers"
 clean_transfers=$(wc -l </tmp/update.rec)
+clean_served=$(grep -o 'served [0-9]* transfers' /tmp/server.log)
 
 # Until a run has printed its first byte count: the flash is being written.
 first_count() {
@@ -195,23 +196,44 @@ stop_camera
 [ "$(cat /tmp/rc)" = 0 ] && [ "$(wc -l </tmp/out)" = 8 ] && cmp -s /tmp/flash.bin /tmp/expected.bin
 report $? "a reader that goes away (| head -n 8): the update ends as a clean one does"
 
-# A second run, with a lock directory of its own, while the first writes.
+# Second runs while the first writes, in its lock directory and in one of
+# their own, and one after the camera's return: it comes back as /dev/video1
+# (the first run's descriptors keep video0's number), and once the first run
+# holds that node's lock, it is stopped there for the second to try.
 start_camera --record /tmp/busy.rec
 mkdir -m 700 /tmp/lock-a /tmp/lock-b
 VELTRANE_LOCK_DIR=/tmp/lock-a timeout 120 veltrane-upgrade --backup-dir /tmp/backups --upgrade \
   --yes </dev/null >/tmp/first.out 2>&1 &
 first=$!
 first_count /tmp/first.out
+export VELTRANE_LOCK_DIR=/tmp/lock-a
+upgrade --upgrade --yes --json
+[ "$rc" = 5 ] && has "Another instance of this program is already running" &&
+  has '"outcome": "busy"'
+report $? "a second run in the first's lock directory during its update is refused"
 export VELTRANE_LOCK_DIR=/tmp/lock-b
 upgrade --upgrade --yes
+[ "$rc" = 5 ] && has "Another program is updating the camera at /dev/video0" &&
+  lacks "Current Firmware Version"
+busy=$?
+for _ in $(seq 300); do
+  ino=$(stat -c %i /dev/video1 2>/dev/null) && grep -q ":$ino " /proc/locks && break
+  sleep 0.05
+done
+kill -STOP "$first"
+upgrade --upgrade --yes
+kill -CONT "$first"
 unset VELTRANE_LOCK_DIR
 wait "$first"
 first_rc=$?
 stop_camera
-[ "$rc" = 5 ] && has "Another program is updating the camera at /dev/video0" &&
-  lacks "Current Firmware Version" && [ "$first_rc" = 0 ] &&
+[ "$busy" = 0 ] && [ "$first_rc" = 0 ] &&
   cmp -s /tmp/flash.bin /tmp/expected.bin && [ "$(wc -l </tmp/busy.rec)" = "$clean_transfers" ]
 report $? "a second run during an update is refused and sends nothing"
+[ "$rc" = 5 ] && has "Another program is updating the camera at /dev/video1" &&
+  grep -q "Current Firmware Version: 3.1.0.6.100108" /tmp/first.out &&
+  grep -q "$clean_served" /tmp/server.log
+report $? "after the camera's return on a new node, a second run is refused and sends nothing"
 
 # Our backend against a bare loop of the same ioctls, on a fresh camera.
 start_camera
