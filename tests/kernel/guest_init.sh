@@ -135,6 +135,8 @@ rc=$?
   has "'video' group" && lacks "Current Firmware Version"
 report $? "a 0600 node: an unprivileged user is told the node and how to get access"
 stop_camera
+# Nothing so far wrote: the flash of a camera no run touched.
+cp /tmp/flash.bin /tmp/untouched.bin
 
 expected
 start_camera --record /tmp/update.rec
@@ -261,20 +263,24 @@ stop_camera
 report $? "a stall at transfer $middle (programming) fails without a false success"
 
 # Two cameras of the model on two USB ports: --all updates each in turn. With
-# a fault on the second, the first is still done and the run says failed.
-for second in "" "fail=$middle"; do
+# a fault on the second, the first is still done and the run says failed; a
+# SIGINT in the first's write ends the run after it, the second untouched.
+for second in "" "fail=$middle" INT; do
   : >/tmp/server.log
   veltrane-usbip-camera --port 0 --flash-out /tmp/flash-a.bin 2>>/tmp/server.log &
   camera_a=$!
-  veltrane-usbip-camera --port 1 --flash-out /tmp/flash-b.bin $second 2>>/tmp/server.log &
+  veltrane-usbip-camera --port 1 --flash-out /tmp/flash-b.bin ${second%INT} 2>>/tmp/server.log &
   camera_b=$!
   for _ in $(seq 100); do
     [ -c /dev/video0 ] && [ -c /dev/video2 ] && break
     sleep 0.1
   done
+  rm -f /tmp/err
+  [ "$second" = INT ] && (first_count /tmp/err && kill -INT "$(pidof veltrane-upgrade)") &
   timeout 240 veltrane-upgrade --backup-dir /tmp/backups --all --yes --json </dev/null \
     >/tmp/out 2>/tmp/err
   rc=$?
+  wait $!
   kill -TERM "$camera_a" "$camera_b" 2>/dev/null
   wait "$camera_a" "$camera_b"
   sleep 1
@@ -284,6 +290,10 @@ for second in "" "fail=$middle"; do
       has '"port": "1-1"' && has '"port": "1-2"' &&
       cmp -s /tmp/flash-a.bin /tmp/expected.bin && cmp -s /tmp/flash-b.bin /tmp/expected.bin
     report $? "--all: two cameras, each updated exactly as a clean update leaves it"
+  elif [ "$second" = INT ]; then
+    [ "$rc" = 130 ] && [ "$outcomes" = '"outcome": "done" ' ] && has '"signal": 2,' &&
+      cmp -s /tmp/flash-a.bin /tmp/expected.bin && cmp -s /tmp/flash-b.bin /tmp/untouched.bin
+    report $? "--all: SIGINT in the first camera's write: exit 130, one report, second untouched"
   else
     [ "$rc" = 1 ] && [ "$outcomes" = '"outcome": "done" "outcome": "failed" ' ] &&
       cmp -s /tmp/flash-a.bin /tmp/expected.bin && ! cmp -s /tmp/flash-b.bin /tmp/expected.bin
