@@ -84,7 +84,8 @@ class TerminalProgram : public ::testing::Test {
     if (!root_.empty()) fs::remove_all(root_, ignored);
   }
 
-  Launched Launch(const std::string& args) {
+  // `limits`: shell commands before the program's, such as a ulimit.
+  Launched Launch(const std::string& args, const std::string& limits = "") {
     Launched run;
     run.dir = root_ / ("run" + std::to_string(++runs_));
     fs::create_directories(run.dir);
@@ -95,7 +96,7 @@ class TerminalProgram : public ::testing::Test {
         "cd " + Quote(run.dir.string()) + " && VELTRANE_LOCK_DIR=" + Quote(run.dir.string()) +
         " XDG_STATE_HOME=" + Quote((run.dir / "state").string()) + " " + Quote(exe_.string()) +
         " " + args + " </dev/null 2>" + Quote((run.dir / "stderr.txt").string());
-    run.pipe = popen(command.c_str(), "r");
+    run.pipe = popen((limits + command).c_str(), "r");
     return run;
   }
 
@@ -112,8 +113,8 @@ class TerminalProgram : public ::testing::Test {
     return result;
   }
 
-  RunResult Run(const std::string& args) {
-    Launched run = Launch(args);
+  RunResult Run(const std::string& args, const std::string& limits = "") {
+    Launched run = Launch(args, limits);
     return Collect(run);
   }
 
@@ -378,6 +379,23 @@ TEST_F(TerminalProgram, JsonCarriesTheReportAndNothingElse) {
   EXPECT_TRUE(nlohmann::json::parse(failed.out)["version_after"].is_null());
   EXPECT_EQ(failed.status, 1);
   EXPECT_TRUE(nlohmann::json::parse(Run("--list --json").out).is_array());
+
+  // A run that ends before its camera's report still says why, as JSON.
+  for (const char* args : {"--frobnicate --json", "--simulate=device=foreign --json"}) {
+    const auto early = nlohmann::json::parse(Run(args).out);
+    EXPECT_TRUE(early["status"].is_number() && early["outcome"].is_string() &&
+                early["message"].is_string())
+        << args << early;
+  }
+}
+
+// A file size limit fails the dump's write, not the run: it goes on past
+// the dump to the restart command rather than die of SIGXFSZ (153).
+TEST_F(TerminalProgram, FileSizeLimitFailsTheDumpOnly) {
+  const RunResult result = Run("--simulate --upgrade --yes --dump", "ulimit -f 40; ");
+  EXPECT_LT(result.status, 128) << result.err;
+  EXPECT_TRUE(result.Has("Can not write the dump file"));
+  EXPECT_TRUE(result.Has(kSuccess)) << result.out;
 }
 
 TEST_F(TerminalProgram, ConfigFileFeedsTheSettings) {

@@ -135,6 +135,8 @@ rc=$?
   has "'video' group" && lacks "Current Firmware Version"
 report $? "a 0600 node: an unprivileged user is told the node and how to get access"
 stop_camera
+# Nothing so far wrote: the flash of a camera no run touched.
+cp /tmp/flash.bin /tmp/untouched.bin
 
 expected
 start_camera --record /tmp/update.rec
@@ -148,6 +150,7 @@ stop_camera
 report $? "full upgrade: expected flash, 3.1.0.6.100108 after the camera returns"
 echo "# full upgrade took $(awk "BEGIN { print $t1 - $t0 }") s, $(wc -l </tmp/update.rec) transfers"
 clean_transfers=$(wc -l </tmp/update.rec)
+clean_served=$(grep -o 'served [0-9]* transfers' /tmp/server.log)
 
 # Until a run has printed its first byte count: the flash is being written.
 first_count() {
@@ -158,19 +161,32 @@ first_count() {
   return 1
 }
 # A signal at the first byte count: the write goes on to its end, the result
-# is printed, and the run stops with 128 + the signal. The program runs in
-# the foreground: an asynchronous job of this shell ignores SIGINT.
-for signal in INT:130 HUP:129; do
+# is printed, and the run stops with 128 + the signal, the JSON says so, and
+# nothing waits for the camera's return. A signal ignored from the start
+# (trap '' HUP, as nohup) stays ignored: exit 0. The program runs in the
+# foreground: an asynchronous job of this shell ignores SIGINT.
+for signal in INT:130 HUP:129 HUP:0; do
   start_camera
-  : >/tmp/out
-  (first_count /tmp/out && kill -"${signal%:*}" "$(pidof veltrane-upgrade)") &
+  rm -f /tmp/out /tmp/signalled
+  (first_count /tmp/out && uptime_s >/tmp/signalled &&
+    kill -"${signal%:*}" "$(pidof veltrane-upgrade)") &
   watcher=$!
-  upgrade --upgrade --yes
+  status=${signal#*:}
+  [ "$status" = 0 ] && trap '' HUP
+  upgrade --upgrade --yes --json
+  trap - HUP
+  took=$(awk "BEGIN { print $(uptime_s) - $(cat /tmp/signalled) }")
   wait "$watcher"
   stop_camera
-  [ "$rc" = "${signal#*:}" ] && has "The camera's flash is being written" &&
-    has "Firmware upgrading successfully done!" && cmp -s /tmp/flash.bin /tmp/expected.bin
-  report $? "SIG${signal%:*} while writing: the flash is written to its end, then exit ${signal#*:}"
+  held=has name="SIG${signal%:*} while writing: the flash is written to its end, then exit $status"
+  [ "$status" = 0 ] && held=lacks name="SIGHUP ignored from the start (trap '' HUP): exit 0"
+  [ "$rc" = "$status" ] && $held "The camera's flash is being written" &&
+    has "Firmware upgrading successfully done!" && cmp -s /tmp/flash.bin /tmp/expected.bin &&
+    if [ "$status" = 0 ]; then has "Waiting for the camera to come back"; else
+      lacks "Waiting for the camera" && has "\"signal\": $((status - 128))," &&
+        has "\"status\": $status," && awk "BEGIN { exit !($took < 12) }"
+    fi
+  report $? "$name ($took s after the signal)"
 done
 
 start_camera
@@ -182,23 +198,44 @@ stop_camera
 [ "$(cat /tmp/rc)" = 0 ] && [ "$(wc -l </tmp/out)" = 8 ] && cmp -s /tmp/flash.bin /tmp/expected.bin
 report $? "a reader that goes away (| head -n 8): the update ends as a clean one does"
 
-# A second run, with a lock directory of its own, while the first writes.
+# Second runs while the first writes, in its lock directory and in one of
+# their own, and one after the camera's return: it comes back as /dev/video1
+# (the first run's descriptors keep video0's number), and once the first run
+# holds that node's lock, it is stopped there for the second to try.
 start_camera --record /tmp/busy.rec
 mkdir -m 700 /tmp/lock-a /tmp/lock-b
 VELTRANE_LOCK_DIR=/tmp/lock-a timeout 120 veltrane-upgrade --backup-dir /tmp/backups --upgrade \
   --yes </dev/null >/tmp/first.out 2>&1 &
 first=$!
 first_count /tmp/first.out
+export VELTRANE_LOCK_DIR=/tmp/lock-a
+upgrade --upgrade --yes --json
+[ "$rc" = 5 ] && has "Another instance of this program is already running" &&
+  has '"outcome": "busy"'
+report $? "a second run in the first's lock directory during its update is refused"
 export VELTRANE_LOCK_DIR=/tmp/lock-b
 upgrade --upgrade --yes
+[ "$rc" = 5 ] && has "Another program is updating the camera at /dev/video0" &&
+  lacks "Current Firmware Version"
+busy=$?
+for _ in $(seq 300); do
+  ino=$(stat -c %i /dev/video1 2>/dev/null) && grep -q ":$ino " /proc/locks && break
+  sleep 0.05
+done
+kill -STOP "$first"
+upgrade --upgrade --yes
+kill -CONT "$first"
 unset VELTRANE_LOCK_DIR
 wait "$first"
 first_rc=$?
 stop_camera
-[ "$rc" = 5 ] && has "Another program is updating the camera at /dev/video0" &&
-  lacks "Current Firmware Version" && [ "$first_rc" = 0 ] &&
+[ "$busy" = 0 ] && [ "$first_rc" = 0 ] &&
   cmp -s /tmp/flash.bin /tmp/expected.bin && [ "$(wc -l </tmp/busy.rec)" = "$clean_transfers" ]
 report $? "a second run during an update is refused and sends nothing"
+[ "$rc" = 5 ] && has "Another program is updating the camera at /dev/video1" &&
+  grep -q "Current Firmware Version: 3.1.0.6.100108" /tmp/first.out &&
+  grep -q "$clean_served" /tmp/server.log
+report $? "after the camera's return on a new node, a second run is refused and sends nothing"
 
 # Our backend against a bare loop of the same ioctls, on a fresh camera.
 start_camera
@@ -226,20 +263,24 @@ stop_camera
 report $? "a stall at transfer $middle (programming) fails without a false success"
 
 # Two cameras of the model on two USB ports: --all updates each in turn. With
-# a fault on the second, the first is still done and the run says failed.
-for second in "" "fail=$middle"; do
+# a fault on the second, the first is still done and the run says failed; a
+# SIGINT in the first's write ends the run after it, the second untouched.
+for second in "" "fail=$middle" INT; do
   : >/tmp/server.log
   veltrane-usbip-camera --port 0 --flash-out /tmp/flash-a.bin 2>>/tmp/server.log &
   camera_a=$!
-  veltrane-usbip-camera --port 1 --flash-out /tmp/flash-b.bin $second 2>>/tmp/server.log &
+  veltrane-usbip-camera --port 1 --flash-out /tmp/flash-b.bin ${second%INT} 2>>/tmp/server.log &
   camera_b=$!
   for _ in $(seq 100); do
     [ -c /dev/video0 ] && [ -c /dev/video2 ] && break
     sleep 0.1
   done
+  rm -f /tmp/err
+  [ "$second" = INT ] && (first_count /tmp/err && kill -INT "$(pidof veltrane-upgrade)") &
   timeout 240 veltrane-upgrade --backup-dir /tmp/backups --all --yes --json </dev/null \
     >/tmp/out 2>/tmp/err
   rc=$?
+  wait $!
   kill -TERM "$camera_a" "$camera_b" 2>/dev/null
   wait "$camera_a" "$camera_b"
   sleep 1
@@ -249,6 +290,10 @@ for second in "" "fail=$middle"; do
       has '"port": "1-1"' && has '"port": "1-2"' &&
       cmp -s /tmp/flash-a.bin /tmp/expected.bin && cmp -s /tmp/flash-b.bin /tmp/expected.bin
     report $? "--all: two cameras, each updated exactly as a clean update leaves it"
+  elif [ "$second" = INT ]; then
+    [ "$rc" = 130 ] && [ "$outcomes" = '"outcome": "done" ' ] && has '"signal": 2,' &&
+      cmp -s /tmp/flash-a.bin /tmp/expected.bin && cmp -s /tmp/flash-b.bin /tmp/untouched.bin
+    report $? "--all: SIGINT in the first camera's write: exit 130, one report, second untouched"
   else
     [ "$rc" = 1 ] && [ "$outcomes" = '"outcome": "done" "outcome": "failed" ' ] &&
       cmp -s /tmp/flash-a.bin /tmp/expected.bin && ! cmp -s /tmp/flash-b.bin /tmp/expected.bin

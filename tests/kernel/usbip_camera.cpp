@@ -97,6 +97,7 @@ class Server {
       }
       if (fds.size() > 1 && fds[1].revents != 0 && !Serve()) return 1;
     }
+    std::fprintf(stderr, "usbip-camera: served %u transfers\n", camera_.TransferCount());
     port_.Detach();
     return 0;
   }

@@ -46,12 +46,19 @@ CameraReport SimBackend::Describe() const {
 }
 
 UvcBackend::UvcBackend(std::string only_node)
-    : only_node_(std::move(only_node)), monitor_(uvc::DeviceMonitor::Open()) {}
+    : UvcBackend(std::move(only_node), std::make_unique<uvc::UdevVideoDevices>(),
+                 uvc::DeviceMonitor::Open()) {}
+
+UvcBackend::UvcBackend(std::string only_node, std::unique_ptr<uvc::VideoDevices> devices,
+                       std::unique_ptr<uvc::DeviceMonitor> monitor)
+    : only_node_(std::move(only_node)),
+      devices_(std::move(devices)),
+      monitor_(std::move(monitor)) {}
 
 UvcBackend::~UvcBackend() = default;
 
 std::unique_ptr<CaptureSession> UvcBackend::Session(XuChannel& channel) {
-  auto session = std::make_unique<uvc::UvcCaptureSession>(channel, devices_, only_node_);
+  auto session = std::make_unique<uvc::UvcCaptureSession>(channel, *devices_, only_node_);
   session_ = session.get();
   return session;
 }
@@ -118,7 +125,7 @@ bool UvcBackend::Ready(int milliseconds) {
 }
 
 bool UvcBackend::IsBack(const uvc::VideoDevice& camera) {
-  const auto listed = devices_.List();
+  const auto listed = devices_->List();
   return listed && std::any_of(listed->begin(), listed->end(), [&](const auto& device) {
            return device.capture && device.vendor_id == camera.vendor_id &&
                   device.product_id == camera.product_id &&

@@ -42,8 +42,11 @@ class SimBackend : public Backend {
 
 class UvcBackend : public Backend {
  public:
-  // `only_node`, when not empty, is the one video node the run uses.
+  // `only_node`, when not empty, is the one video node the run uses. The
+  // devices and the monitor come from udev unless given.
   explicit UvcBackend(std::string only_node);
+  UvcBackend(std::string only_node, std::unique_ptr<uvc::VideoDevices> devices,
+             std::unique_ptr<uvc::DeviceMonitor> monitor);
   ~UvcBackend() override;
 
   std::unique_ptr<CaptureSession> Session(XuChannel& channel) override;
@@ -60,7 +63,7 @@ class UvcBackend : public Backend {
   bool IsBack(const uvc::VideoDevice& camera);
 
   std::string only_node_;
-  uvc::UdevVideoDevices devices_;
+  std::unique_ptr<uvc::VideoDevices> devices_;
   std::unique_ptr<uvc::DeviceMonitor> monitor_;
   // The session it made, which the run owns.
   uvc::UvcCaptureSession* session_ = nullptr;

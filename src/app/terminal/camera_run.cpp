@@ -29,9 +29,16 @@ constexpr char kEraseOnlyQuestion[] =
     "--no-program erases the camera's flash and programs no firmware: the camera will not "
     "start until it is upgraded again.\n Do you want to continue?";
 
+constexpr char kNoDeviceList[] = "can not list the video devices (is sysfs mounted?)";
+constexpr char kNoAcceptedCamera[] = "No camera that uvcvideo drives and the settings accept.";
+
 void PrintError(const RunContext& context, const std::string& message) {
   std::fprintf(stderr, "%s: %s\n", context.title.c_str(), message.c_str());
   std::fflush(stderr);
+}
+
+std::string ConfigError(const std::string& file) {
+  return "--config: cannot read '" + file + "'";
 }
 
 // Where update records go unless --backup-dir says. The simulator's records
@@ -55,14 +62,12 @@ struct SettingsOnly {
         session(state.xu, {}),
         dialog(state, view, session, sleeper, clock, guard) {}
 
-  bool Load(const RunContext& context) {
+  // The error line; empty when the settings loaded.
+  std::string Load(const RunContext& context) {
     const std::string& file = context.options.config_file;
-    if (!file.empty() && !dialog.Config().Load(file)) {
-      PrintError(context, "--config: cannot read '" + file + "'");
-      return false;
-    }
+    if (!file.empty() && !dialog.Config().Load(file)) return ConfigError(file);
     dialog.LoadSettings();
-    return true;
+    return "";
   }
 
   TerminalView view;
@@ -118,8 +123,9 @@ CameraOutcome RunCamera(const RunContext& context, Backend& backend) {
   choice.without_own_data = options.without_own_data;
   dialog.SetOwnDataChoice(choice);
 
-  // Fills in what is known when the run ends, wherever that is.
-  auto finish = [&](RunStatus status) {
+  // Fills in what is known when the run ends, wherever that is; a camera
+  // not done says why, by default with what the dialog showed last.
+  auto finish = [&](RunStatus status, const std::string& message = "") {
     const CameraReport described = backend.Describe();
     report.device = described.device;
     report.vendor_id = described.vendor_id;
@@ -127,6 +133,12 @@ CameraOutcome RunCamera(const RunContext& context, Backend& backend) {
     report.port = described.port;
     report.name = described.name;
     report.status = status;
+    if (status != RunStatus::kDone) {
+      outcome.message = message.empty() ? view.LastMessage() : message;
+    } else if (outcome.signal != 0) {
+      outcome.message = "stopped by signal " + std::to_string(outcome.signal) +
+                        ", held until the flash was written";
+    }
     report.record = dialog.LastRecordPath();
     report.transfers = state.xu.transfers;
     report.seconds =
@@ -134,9 +146,13 @@ CameraOutcome RunCamera(const RunContext& context, Backend& backend) {
     return outcome;
   };
 
+  // Said on standard error too: the dialog shows nothing of these.
+  auto stop = [&](RunStatus status, const std::string& message) {
+    PrintError(context, message);
+    return finish(status, message);
+  };
   if (!options.config_file.empty() && !dialog.Config().Load(options.config_file)) {
-    PrintError(context, "--config: cannot read '" + options.config_file + "'");
-    return finish(RunStatus::kUsage);
+    return stop(RunStatus::kUsage, ConfigError(options.config_file));
   }
   const RunStatus startup = StartupStatus(dialog, dialog.Initialise(true));
   report.version_before = report.version_after = dialog.LastVersionText();
@@ -151,14 +167,12 @@ CameraOutcome RunCamera(const RunContext& context, Backend& backend) {
     if (!view.Ask("Upgrade the firmware now?")) return finish(RunStatus::kDone);
   }
   if (!upgrade_enabled) {
-    PrintError(context, "the Upgrade button is disabled; nothing was changed");
-    return finish(RunStatus::kFailed);
+    return stop(RunStatus::kFailed, "the Upgrade button is disabled; nothing was changed");
   }
   // Erasing without programming leaves a camera that does not start.
   if (dialog.Options().DownloadEnabled != 0 && dialog.Options().ProgramEnabled == 0 &&
       view.MessageBox(BoxKind::kQuestion, kEraseOnlyQuestion, "") != BoxAnswer::kYes) {
-    PrintError(context, "not erased; nothing was changed");
-    return finish(RunStatus::kDeclined);
+    return stop(RunStatus::kDeclined, "not erased; nothing was changed");
   }
 
   backend.Forget();
@@ -183,16 +197,32 @@ CameraOutcome RunCamera(const RunContext& context, Backend& backend) {
 
 namespace veltrane {
 
-std::vector<CameraOutcome> RunAllCameras(const RunContext& context) {
+int ReportCameras(const RunContext& context, const std::vector<CameraOutcome>& outcomes) {
+  PrintRunReports(outcomes, context.options.json, context.options.all);
+  RunStatus status = RunStatus::kDone;
+  for (const CameraOutcome& outcome : outcomes) {
+    if (outcome.signal != 0) return ExitStatusOf(outcome);
+    status = CombinedStatus(status, outcome.report.status);
+  }
+  return static_cast<int>(status);
+}
+
+int EndWithError(const RunContext& context, RunStatus status, const std::string& message) {
+  PrintError(context, message);
+  if (context.options.json) PrintJsonError(status, message);
+  return static_cast<int>(status);
+}
+
+int RunAllCameras(const RunContext& context) {
   SettingsOnly settings(context);
-  if (!settings.Load(context)) {
-    CameraOutcome usage;
-    usage.report.status = RunStatus::kUsage;
-    return {usage};
+  if (const std::string error = settings.Load(context); !error.empty()) {
+    return EndWithError(context, RunStatus::kUsage, error);
   }
   uvc::UdevVideoDevices devices;
+  const auto listed = devices.List();
+  if (!listed) return EndWithError(context, RunStatus::kFailed, kNoDeviceList);
   std::vector<uvc::VideoDevice> cameras;
-  for (const uvc::VideoDevice& device : devices.List().value_or(std::vector<uvc::VideoDevice>{})) {
+  for (const uvc::VideoDevice& device : *listed) {
     if (device.capture &&
         Accepts(settings.dialog.Settings().device_match_list, uvc::DisplayName(device))) {
       cameras.push_back(device);
@@ -201,6 +231,7 @@ std::vector<CameraOutcome> RunAllCameras(const RunContext& context) {
   std::sort(cameras.begin(), cameras.end(), [](const auto& a, const auto& b) {
     return PortNumbers(uvc::UsbPort(a)) < PortNumbers(uvc::UsbPort(b));
   });
+  if (cameras.empty()) return EndWithError(context, RunStatus::kNoCamera, kNoAcceptedCamera);
   std::vector<CameraOutcome> outcomes;
   for (const uvc::VideoDevice& camera : cameras) {
     std::fprintf(context.out, "== %s (%s, USB port %s)\n", Printable(camera.node).c_str(),
@@ -210,18 +241,17 @@ std::vector<CameraOutcome> RunAllCameras(const RunContext& context) {
     outcomes.push_back(RunCamera(context, backend));
     if (outcomes.back().signal != 0) break;
   }
-  return outcomes;
+  return ReportCameras(context, outcomes);
 }
 
-RunStatus ListCameras(const RunContext& context) {
+int ListCameras(const RunContext& context) {
   SettingsOnly settings(context);
-  if (!settings.Load(context)) return RunStatus::kUsage;
+  if (const std::string error = settings.Load(context); !error.empty()) {
+    return EndWithError(context, RunStatus::kUsage, error);
+  }
   uvc::UdevVideoDevices devices;
   const auto listed = devices.List();
-  if (!listed) {
-    PrintError(context, "can not list the video devices (is sysfs mounted?)");
-    return RunStatus::kFailed;
-  }
+  if (!listed) return EndWithError(context, RunStatus::kFailed, kNoDeviceList);
   std::vector<ListedCamera> cameras;
   for (const uvc::VideoDevice& device : *listed) {
     const std::string& only = context.options.device;
@@ -235,7 +265,7 @@ RunStatus ListCameras(const RunContext& context) {
              uvc::FindUnit(units, kFallbackXuSet) != nullptr});
   }
   PrintCameraList(cameras, context.options.json);
-  return RunStatus::kDone;
+  return static_cast<int>(RunStatus::kDone);
 }
 
 }  // namespace veltrane

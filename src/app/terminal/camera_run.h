@@ -10,6 +10,7 @@
 #include "app/run_options.h"
 #include "app/terminal/backends.h"
 #include "app/terminal/options.h"
+#include "app/terminal/run_report.h"
 
 namespace veltrane {
 
@@ -22,20 +23,23 @@ struct RunContext {
   std::FILE* out = stdout;
 };
 
-struct CameraOutcome {
-  CameraReport report;
-  // A signal held while the flash was written; the run ends with it.
-  int signal = 0;
-};
-
 CameraOutcome RunCamera(const RunContext& context, Backend& backend);
 
+// Prints the cameras' reports; returns the run's exit status: 128 + the
+// first held signal, else their combined status.
+int ReportCameras(const RunContext& context, const std::vector<CameraOutcome>& outcomes);
+
+// Ends a run that reached no camera's report: the message on standard
+// error, and with --json as JSON on standard output. Returns `status`.
+int EndWithError(const RunContext& context, RunStatus status, const std::string& message);
+
 // Each camera uvcvideo drives that the settings accept, in USB port order;
-// the loop stops after a camera whose write held a signal.
-std::vector<CameraOutcome> RunAllCameras(const RunContext& context);
+// the loop stops after a camera whose write held a signal. Returns the
+// exit status.
+int RunAllCameras(const RunContext& context);
 
 // The cameras uvcvideo drives (--list), as lines on standard output or as a
 // JSON array. Failed when the devices can't be listed at all.
-RunStatus ListCameras(const RunContext& context);
+int ListCameras(const RunContext& context);
 
 }  // namespace veltrane

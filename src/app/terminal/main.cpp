@@ -23,8 +23,6 @@ namespace {
 
 constexpr char kDefaultTitle[] = "veltrane-upgrade";
 constexpr char kAnotherInstanceText[] = "Another instance of this program is already running";
-// A run stopped by a signal ends as the shell reports a process it killed.
-constexpr int kExitSignalBase = 128;
 
 int Exit(RunStatus status) {
   return static_cast<int>(status);
@@ -48,51 +46,44 @@ void PrintError(const std::string& title, const std::string& message) {
 }
 
 // The simulated camera's run: its flash and trace persist whatever happened.
-std::vector<CameraOutcome> RunSimulated(const RunContext& context) {
+int RunSimulated(const RunContext& context) {
   const Options& options = context.options;
   const std::string& title = context.title;
-  CameraOutcome usage;
-  usage.report.status = RunStatus::kUsage;
   // Declared before the camera, so the trace outlives every transfer.
   TraceFile trace;
   if (!options.trace_file.empty() && !trace.Open(options.trace_file)) {
-    PrintError(title, "--trace: cannot create '" + options.trace_file + "'");
-    return {usage};
+    return EndWithError(context, RunStatus::kUsage,
+                        "--trace: cannot create '" + options.trace_file + "'");
   }
   SimSetup sim(options.sim);
   if (const std::string error = sim.LoadFlash(); !error.empty()) {
-    PrintError(title, error);
-    return {usage};
+    return EndWithError(context, RunStatus::kUsage, error);
   }
   if (!options.trace_file.empty()) trace.Attach(sim.Camera());
 
   SimBackend backend(sim);
   CameraOutcome outcome = RunCamera(context, backend);
-  if (const std::string error = sim.SaveFlash(); !error.empty()) {
+  auto failed = [&](const std::string& error) {
     PrintError(title, error);
     outcome.report.status = RunStatus::kFailed;
-  }
+    outcome.message = error;
+  };
+  if (const std::string error = sim.SaveFlash(); !error.empty()) failed(error);
   sim.Camera().on_transfer = nullptr;
-  if (!trace.Close()) {
-    PrintError(title, "--trace: writing '" + options.trace_file + "' failed");
-    outcome.report.status = RunStatus::kFailed;
-  }
-  return {outcome};
+  if (!trace.Close()) failed("--trace: writing '" + options.trace_file + "' failed");
+  return ReportCameras(context, {outcome});
 }
 
 int Run(int argc, char** argv) {
-  TerminalWriteGuard::IgnoreBrokenPipes();
+  TerminalWriteGuard::IgnoreWriteErrorSignals();
   RunContext context;
   context.title = AppTitle(argc > 0 ? argv[0] : nullptr);
   const std::string& title = context.title;
   const ParsedOptions parsed =
       ParseOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
-  if (!parsed.error.empty()) {
-    PrintError(title, parsed.error);
-    return Exit(RunStatus::kUsage);
-  }
   Options& options = context.options;
   options = parsed.options;
+  if (!parsed.error.empty()) return EndWithError(context, RunStatus::kUsage, parsed.error);
   if (options.help) {
     std::fputs(UsageText(title).c_str(), stdout);
     return Exit(RunStatus::kDone);
@@ -102,27 +93,28 @@ int Run(int argc, char** argv) {
     return Exit(RunStatus::kDone);
   }
   if (!options.simulate && !options.trace_file.empty()) {
-    PrintError(title, "--trace records the simulator's transfers; it needs --simulate");
-    return Exit(RunStatus::kUsage);
+    return EndWithError(context, RunStatus::kUsage,
+                        "--trace records the simulator's transfers; it needs --simulate");
   }
   if (!options.device.empty()) {
     // A link (/dev/v4l/by-id/...) names the node it points to.
     std::error_code error;
     const std::filesystem::path node = std::filesystem::canonical(options.device, error);
     if (error) {
-      PrintError(title, "--device: '" + Printable(options.device) + "': " + error.message());
-      return Exit(RunStatus::kUsage);
+      return EndWithError(context, RunStatus::kUsage,
+                          "--device: '" + Printable(options.device) + "': " + error.message());
     }
     options.device = node.string();
   }
   // With --json, standard output carries JSON only.
   context.out = options.json ? stderr : stdout;
-  if (options.list) return Exit(ListCameras(context));
+  if (options.list) return ListCameras(context);
 
   const SingleInstance instance(title);
   if (instance.AnotherRunning()) {
     std::fprintf(context.out, "[Pellorin] %s\n", kAnotherInstanceText);
     std::fflush(context.out);
+    if (options.json) PrintJsonError(RunStatus::kBusy, kAnotherInstanceText);
     return Exit(RunStatus::kBusy);
   }
   if (instance.Failed() && options.verbose) {
@@ -131,28 +123,10 @@ int Run(int argc, char** argv) {
                           "); the camera's own lock still keeps other runs off it");
   }
 
-  std::vector<CameraOutcome> outcomes;
-  if (options.simulate) {
-    outcomes = RunSimulated(context);
-  } else if (options.all) {
-    outcomes = RunAllCameras(context);
-  } else {
-    UvcBackend backend(options.device);
-    outcomes.push_back(RunCamera(context, backend));
-  }
-
-  std::vector<CameraReport> reports;
-  RunStatus status = RunStatus::kDone;
-  int signal_number = 0;
-  for (const CameraOutcome& outcome : outcomes) {
-    reports.push_back(outcome.report);
-    status = CombinedStatus(status, outcome.report.status);
-    if (signal_number == 0) signal_number = outcome.signal;
-  }
-  if (options.all && outcomes.empty()) status = RunStatus::kNoCamera;
-  PrintRunReports(reports, options.json, options.all);
-  // A signal held while the flash was written ends the run with it.
-  return signal_number != 0 ? kExitSignalBase + signal_number : Exit(status);
+  if (options.simulate) return RunSimulated(context);
+  if (options.all) return RunAllCameras(context);
+  UvcBackend backend(options.device);
+  return ReportCameras(context, {RunCamera(context, backend)});
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "app/terminal/options.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -311,6 +312,11 @@ std::string ParseKnobs(std::string_view text, SimOptions& sim) {
 ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   ParsedOptions parsed = ParseOptionsQuoting(args);
   parsed.error = Printable(parsed.error);
+  // A script that asked for JSON gets its usage error as JSON too, even
+  // when parsing stopped before --json.
+  if (!parsed.error.empty() && std::find(args.begin(), args.end(), "--json") != args.end()) {
+    parsed.options.json = true;
+  }
   return parsed;
 }
 
@@ -336,7 +342,9 @@ std::string UsageText(const std::string& title) {
        << "                         and wait for its return; a summary follows\n"
        << "  --json                 standard output carries JSON only: one object for\n"
        << "                         the camera of a run (an array with --all, and for\n"
-       << "                         --list); everything else goes to standard error\n"
+       << "                         --list), or {status, outcome, message} for a run\n"
+       << "                         that reaches no camera's report; everything else\n"
+       << "                         goes to standard error\n"
        << "  --simulate[=KNOBS]     run against the built-in camera simulator instead\n"
        << "  --yes                  answer Yes to every question\n"
        << "  --no                   answer No to every question; without --yes or --no the\n"
@@ -438,6 +446,7 @@ std::string UsageText(const std::string& title) {
        << "       data and only its owner can say whose; nothing was erased (see\n"
        << "       --restore-from, --without-own-data)\n"
        << "  128+N  signal N arrived while the flash was written; the write ended first\n"
+       << "       (with --json the camera's report says \"status\": 128+N, \"signal\": N)\n"
        << "\n"
        << "Environment:\n"
        << "  XDG_STATE_HOME, HOME   where update records go by default (see\n"

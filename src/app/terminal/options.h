@@ -60,7 +60,8 @@ struct ParsedOptions {
   std::string error;
 };
 
-// `args` without the program name.
+// `args` without the program name. With an error, `json` still says
+// whether --json was given.
 ParsedOptions ParseOptions(const std::vector<std::string>& args);
 
 // Applies "name=value,name=value" to `sim`. Returns an error line, or "".

@@ -20,7 +20,11 @@ Json TextOrNull(const std::string& text) {
   return text.empty() ? Json(nullptr) : Json(text);
 }
 
-Json ToJson(const CameraReport& report) {
+// A run stopped by a signal ends as the shell reports a process it killed.
+constexpr int kExitSignalBase = 128;
+
+Json ToJson(const CameraOutcome& outcome) {
+  const CameraReport& report = outcome.report;
   return Json{{"device", report.device},
               {"vendor_id", Hex4(report.vendor_id)},
               {"product_id", Hex4(report.product_id)},
@@ -29,7 +33,9 @@ Json ToJson(const CameraReport& report) {
               {"version_before", TextOrNull(report.version_before)},
               {"version_after", TextOrNull(report.version_after)},
               {"outcome", StatusWord(report.status)},
-              {"status", static_cast<int>(report.status)},
+              {"status", ExitStatusOf(outcome)},
+              {"signal", outcome.signal != 0 ? Json(outcome.signal) : Json(nullptr)},
+              {"message", TextOrNull(outcome.message)},
               {"record", TextOrNull(report.record)},
               {"transfers", report.transfers},
               {"seconds", report.seconds}};
@@ -68,22 +74,35 @@ void PrintCameraList(const std::vector<ListedCamera>& cameras, bool json) {
   std::fflush(stdout);
 }
 
-void PrintRunReports(const std::vector<CameraReport>& reports, bool json, bool all) {
+int ExitStatusOf(const CameraOutcome& outcome) {
+  return outcome.signal != 0 ? kExitSignalBase + outcome.signal
+                             : static_cast<int>(outcome.report.status);
+}
+
+void PrintRunReports(const std::vector<CameraOutcome>& outcomes, bool json, bool all) {
   if (json) {
     Json out = Json::array();
-    for (const CameraReport& report : reports) out.push_back(ToJson(report));
+    for (const CameraOutcome& outcome : outcomes) out.push_back(ToJson(outcome));
     std::puts(Dump(all ? out : out.empty() ? Json::object() : out.front()).c_str());
   } else if (all) {
     std::puts("Summary:");
-    for (const CameraReport& r : reports) {
+    for (const CameraOutcome& outcome : outcomes) {
+      const CameraReport& r = outcome.report;
       std::printf("%-14s %s:%s  port %-8s %-9s %s -> %s\n", Printable(r.device).c_str(),
                   Hex4(r.vendor_id).c_str(), Hex4(r.product_id).c_str(),
                   r.port.empty() ? "-" : r.port.c_str(), StatusWord(r.status),
                   r.version_before.empty() ? "unknown" : r.version_before.c_str(),
                   r.version_after.empty() ? "unknown" : r.version_after.c_str());
     }
-    if (reports.empty()) std::puts("No camera that uvcvideo drives and the settings accept.");
   }
+  std::fflush(stdout);
+}
+
+void PrintJsonError(RunStatus status, const std::string& message) {
+  std::puts(Dump(Json{{"status", static_cast<int>(status)},
+                      {"outcome", StatusWord(status)},
+                      {"message", message}})
+                .c_str());
   std::fflush(stdout);
 }
 

@@ -24,8 +24,26 @@ struct ListedCamera {
 // One line per camera, or a JSON array.
 void PrintCameraList(const std::vector<ListedCamera>& cameras, bool json);
 
+// How one camera's run ended.
+struct CameraOutcome {
+  CameraReport report;
+  // Why the camera is not done, in one line; empty when it is.
+  std::string message;
+  // A signal held while the flash was written; the run ends with it.
+  int signal = 0;
+};
+
+// The exit status a camera's outcome stands for: 128 + a held signal, else
+// its status.
+int ExitStatusOf(const CameraOutcome& outcome);
+
 // The reports of a run: with `json` one object (an array with `all`);
 // without it, after --all, a table of one line per camera.
-void PrintRunReports(const std::vector<CameraReport>& reports, bool json, bool all);
+void PrintRunReports(const std::vector<CameraOutcome>& outcomes, bool json, bool all);
+
+// With --json, a run that ends before any camera's report (a usage error,
+// another instance, no device list, no camera) still leaves one JSON value
+// on standard output: {"status", "outcome", "message"}.
+void PrintJsonError(RunStatus status, const std::string& message);
 
 }  // namespace veltrane

@@ -108,7 +108,10 @@ BoxAnswer TerminalView::MessageBox(BoxKind kind, const std::string& text,
   // the run does instead says it.
   const bool can_decide = settings_.answer == AnswerMode::kNo ||
                           (settings_.answer == AnswerMode::kAsk && settings_.stdin_is_terminal);
-  if (!decision || can_decide) PrintLine(caption.empty() ? text : "[" + caption + "] " + text);
+  if (!decision || can_decide) {
+    last_box_ = text;
+    PrintLine(caption.empty() ? text : "[" + caption + "] " + text);
+  }
   if (kind != BoxKind::kQuestion && !decision) return BoxAnswer::kOk;
   switch (settings_.answer) {
     case AnswerMode::kYes:
@@ -126,6 +129,20 @@ BoxAnswer TerminalView::MessageBox(BoxKind kind, const std::string& text,
     return BoxAnswer::kNo;
   }
   return AskOnTerminal("") ? BoxAnswer::kYes : BoxAnswer::kNo;
+}
+
+std::string TerminalView::LastMessage() const {
+  const auto status = shown_.find(ctl::kStatusLine);
+  std::string line;
+  for (const char c : !last_box_.empty() || status == shown_.end() ? last_box_ : status->second) {
+    const bool space = c == ' ' || c == '\n' || c == '\r' || c == '\t';
+    if (!space) {
+      line += c;
+    } else if (!line.empty() && line.back() != ' ') {
+      line += ' ';
+    }
+  }
+  return Trimmed(line);
 }
 
 bool TerminalView::Enabled(int control) const {

@@ -52,6 +52,9 @@ class TerminalView : public DialogView {
   bool AskOnTerminal(const std::string& question);
   // Ends a progress bar still on screen.
   void EndProgress();
+  // The last message box's text, else the status line, in one line: what a
+  // run that went wrong says of it.
+  std::string LastMessage() const;
 
  private:
   void PrintLine(const std::string& line);
@@ -65,6 +68,7 @@ class TerminalView : public DialogView {
   std::map<int, std::string> shown_;
   std::map<int, bool> enabled_;
   std::vector<std::string> combo_;
+  std::string last_box_;
   int progress_ = 0;
   bool bar_on_screen_ = false;
   // The hint line shown inside the bar while the bar runs.

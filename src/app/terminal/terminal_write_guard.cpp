@@ -27,8 +27,9 @@ extern "C" void OnHeldSignal(int signal_number) {
 
 }  // namespace
 
-void TerminalWriteGuard::IgnoreBrokenPipes() {
+void TerminalWriteGuard::IgnoreWriteErrorSignals() {
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 std::vector<std::string> TerminalWriteGuard::Hold() {

@@ -26,9 +26,11 @@ class TerminalWriteGuard : public WriteGuard {
   // The first of the held signals that arrived during a write; 0 for none.
   int Caught() const;
 
-  // A write error on the output never stops an update: SIGPIPE is ignored
-  // for the whole run, and the write fails with EPIPE instead.
-  static void IgnoreBrokenPipes();
+  // A write error never stops an update: SIGPIPE (a reader gone) and
+  // SIGXFSZ (a file size limit, ulimit -f) are ignored for the whole run,
+  // and the write fails with EPIPE or EFBIG instead, which the output and
+  // the dump handle.
+  static void IgnoreWriteErrorSignals();
 
  private:
   std::string title_;

@@ -4,6 +4,7 @@
 #include <linux/uvcvideo.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -111,25 +112,6 @@ HResult UvcCaptureSession::BuildGraph(const std::string& name) {
     return kEPointer;
   }
   const int fd = open(found->node.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd >= 0 && found->node != lock_node_) {
-    // The lock goes on a descriptor of its own: flock locks of two
-    // descriptors conflict even within one process.
-    const int lock = open(found->node.c_str(), O_RDONLY | O_CLOEXEC);
-    if (lock < 0 || flock(lock, LOCK_EX | LOCK_NB) != 0) {
-      const bool busy = lock >= 0 && errno == EWOULDBLOCK;
-      if (lock >= 0) close(lock);
-      close(fd);
-      if (busy) {
-        channel_.Reporter().ShowErrorBox(BusyText(found->node));
-        return kEBusy;
-      }
-      channel_.ReportError(kEFail);
-      return kEFail;
-    }
-    if (lock_fd_ >= 0) close(lock_fd_);
-    lock_fd_ = lock;
-    lock_node_ = found->node;
-  }
   if (fd < 0) {
     if (errno == EACCES || errno == EPERM) {
       channel_.Reporter().ShowErrorBox(AccessText(found->node));
@@ -140,6 +122,10 @@ HResult UvcCaptureSession::BuildGraph(const std::string& name) {
     channel_.ReportError(result);
     return result;
   }
+  if (const HResult locked = HoldLock(fd, found->node); locked != kSOk) {
+    close(fd);
+    return locked;
+  }
   if (node_) node_->Close();
   node_ = std::make_shared<OpenNode>(fd);
   last_bound_ = *found;
@@ -149,6 +135,38 @@ HResult UvcCaptureSession::BuildGraph(const std::string& name) {
 
 std::string UvcCaptureSession::PortOf(const std::string& name) const {
   return last_bound_ && DisplayName(*last_bound_) == name ? UsbPort(*last_bound_) : "";
+}
+
+HResult UvcCaptureSession::HoldLock(int fd, const std::string& node) {
+  struct stat opened {};
+  struct stat locked {};
+  if (fstat(fd, &opened) != 0) {
+    channel_.ReportError(kEFail);
+    return kEFail;
+  }
+  // A camera that came back is a new node, whatever its name: only the same
+  // inode is already locked.
+  if (lock_fd_ >= 0 && fstat(lock_fd_, &locked) == 0 && locked.st_dev == opened.st_dev &&
+      locked.st_ino == opened.st_ino) {
+    return kSOk;
+  }
+  // A duplicate shares the node's open file, so the lock is on that very
+  // node and outlives the node's own descriptor at teardown.
+  const int lock = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (lock < 0 || flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    const bool busy = lock >= 0 && errno == EWOULDBLOCK;
+    if (lock >= 0) close(lock);
+    if (busy) {
+      channel_.Reporter().ShowErrorBox(BusyText(node));
+      return kEBusy;
+    }
+    channel_.ReportError(kEFail);
+    return kEFail;
+  }
+  // Only now: the camera is never without a lock between the two.
+  if (lock_fd_ >= 0) close(lock_fd_);
+  lock_fd_ = lock;
+  return kSOk;
 }
 
 HResult UvcCaptureSession::Teardown() {

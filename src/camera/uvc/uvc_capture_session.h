@@ -2,8 +2,9 @@
 // one by opening its video node, which publishes the extension-unit
 // property interface to the channel. The node stays open while bound, and
 // an exclusive flock on it is held from the first bind of a camera until
-// the session ends or binds another: one writer per camera, whatever user
-// or lock directory another run has.
+// the session ends or binds another node (a camera back from its restart
+// is one): one writer per camera, whatever user or lock directory another
+// run has.
 #pragma once
 
 #include <memory>
@@ -39,6 +40,10 @@ class UvcCaptureSession : public CaptureSession {
   void FollowPort(const std::string& usb_port);
 
  private:
+  // Locks the node `fd` is open on unless the lock is on it already; the
+  // busy box and kEBusy when another run holds it.
+  HResult HoldLock(int fd, const std::string& node);
+
   XuChannel& channel_;
   VideoDevices& devices_;
   std::string only_node_;
