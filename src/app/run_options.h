@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/upgrade_dialog.h"
@@ -64,6 +65,10 @@ struct CameraReport {
   std::string version_after;
   RunStatus status = RunStatus::kDone;
   std::string record;  // the update record file; empty: none written
+  // Whether the update read back what it wrote; unknown when it wrote nothing.
+  std::optional<bool> verified;
+  // Why the update record could not be marked finished; empty: no problem.
+  std::string record_problem;
   std::uint64_t transfers = 0;
   double seconds = 0;
 };

@@ -37,6 +37,12 @@ void PrintError(const RunContext& context, const std::string& message) {
   std::fflush(stderr);
 }
 
+// A line of the run's own, where the dialog's texts go.
+void PrintLine(const RunContext& context, const std::string& line) {
+  std::fprintf(context.out, "%s\n", line.c_str());
+  std::fflush(context.out);
+}
+
 std::string ConfigError(const std::string& file) {
   return "--config: cannot read '" + file + "'";
 }
@@ -181,6 +187,20 @@ CameraOutcome RunCamera(const RunContext& context, Backend& backend) {
   report.version_after.clear();
   outcome.signal = guard.Caught();
   const RunStatus status = UpdateStatus(dialog);
+  if (dialog.LastUpdateSucceeded() && dialog.Options().DownloadEnabled != 0 &&
+      dialog.Options().ProgramEnabled != 0) {
+    report.verified = dialog.LastUpdateVerified();
+    const std::string record = dialog.LastRecordPath();
+    if (!dialog.LastUpdateVerified() && !record.empty()) {
+      PrintLine(context,
+                "The flash was written but not read back (--no-verify): its update record " +
+                    record + " stays unfinished, and a later run may ask about it.");
+    }
+  }
+  if (const std::string& problem = dialog.LastFinishProblem(); !problem.empty()) {
+    report.record_problem = problem;
+    PrintError(context, "the update record " + problem + "; a later run may ask about it");
+  }
   // A signal held while the flash was written ends the run now.
   if (outcome.signal != 0 || status != RunStatus::kDone) return finish(status);
 

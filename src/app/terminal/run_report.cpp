@@ -37,6 +37,8 @@ Json ToJson(const CameraOutcome& outcome) {
               {"signal", outcome.signal != 0 ? Json(outcome.signal) : Json(nullptr)},
               {"message", TextOrNull(outcome.message)},
               {"record", TextOrNull(report.record)},
+              {"verified", report.verified ? Json(*report.verified) : Json(nullptr)},
+              {"record_problem", TextOrNull(report.record_problem)},
               {"transfers", report.transfers},
               {"seconds", report.seconds}};
 }
