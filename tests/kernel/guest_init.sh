@@ -301,6 +301,41 @@ for second in "" "fail=$middle" INT; do
   fi
 done
 
+# SIGKILL in the erase, in the middle of programming and in verification:
+# the next run finishes with the clean flash. Where nothing of the camera's
+# own data is left to say whose the record is, it stops (6) and erases
+# nothing, and a run that names the record finishes instead.
+for point in erase:$((first_piece - 8)) programming:$((first_piece + 1000)) \
+  verification:$((first_piece + 2048 + 600)); do
+  rm -rf /tmp/killed && mkdir -m 700 /tmp/killed
+  start_camera --kill-at "${point#*:}" /tmp/victim.pid
+  veltrane-upgrade --backup-dir /tmp/killed --upgrade --yes </dev/null >/dev/null 2>&1 &
+  echo $! >/tmp/victim.pid
+  wait $!
+  killed=$?
+  upgrade --backup-dir /tmp/killed --upgrade --yes
+  decided=$rc
+  [ "$rc" = 6 ] && upgrade --backup-dir /tmp/killed --upgrade --yes \
+    --restore-from /tmp/killed/camera-data-*.txt
+  stop_camera
+  [ "$killed" = 137 ] && [ "$rc" = 0 ] && cmp -s /tmp/flash.bin /tmp/expected.bin &&
+    { [ "$decided" = 0 ] || [ "${point%:*}" = programming ]; }
+  report $? "SIGKILL in the ${point%:*} (transfer ${point#*:}): the next run leaves the clean flash"
+done
+
+# The record is on the disk before it is linked into place, and its
+# directory after: a crash leaves a whole record or none.
+start_camera
+strace -f -e trace=openat,fsync,link -o /tmp/strace.log \
+  veltrane-upgrade --backup-dir /tmp/traced --upgrade --yes </dev/null >/tmp/out 2>&1
+rc=$?
+stop_camera
+order=$(awk '/ fsync\(/ { print "fsync" } / link\("\/tmp\/traced/ { print "link" }
+  /openat\(AT_FDCWD, "\/tmp\/traced", .*O_DIRECTORY/ { print "dir" }' /tmp/strace.log |
+  tr '\n' ' ')
+[ "$rc" = 0 ] && case "$order" in *"fsync link dir fsync"*) true ;; *) false ;; esac
+report $? "the record: fsync, link, then the directory's fsync (${order% })"
+
 full_upgrade "basic layout: full upgrade, expected flash, as in the simulator" layout=basic
 full_upgrade "fallback property set: full upgrade, expected flash, as in the simulator" set=fallback
 

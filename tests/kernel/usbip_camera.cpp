@@ -1,7 +1,8 @@
 // veltrane-usbip-camera: the camera model, plugged into the guest's
 // vhci_hcd over USB/IP so that the kernel's own uvcvideo drives it.
 //
-//   veltrane-usbip-camera [--port N] [--flash-out FILE] [--record FILE] [KNOBS]
+//   veltrane-usbip-camera [--port N] [--flash-out FILE] [--record FILE]
+//                         [--kill-at N PIDFILE] [KNOBS]
 //   veltrane-usbip-camera --expected-flash FILE [KNOBS]
 //
 // KNOBS are the terminal's simulator knobs (layout=basic,set=fallback,
@@ -10,7 +11,9 @@
 // command detaches it and attaches it again: a new enumeration. The flash
 // lives here only; --flash-out writes it at SIGUSR1 and at SIGTERM/SIGINT,
 // which also end the server. --record writes one trace line per
-// extension-unit transfer up to the restart command.
+// extension-unit transfer up to the restart command. --kill-at sends SIGKILL
+// to the process PIDFILE names once the camera has taken its N-th transfer:
+// the program killed in the middle of a write, the camera still plugged in.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -47,8 +50,20 @@ struct Args {
   std::string flash_out;
   std::string record;
   std::string expected_flash;
+  std::uint32_t kill_at = 0;
+  std::string kill_pid_file;
   SimOptions sim;
 };
+
+void KillNamedIn(const std::string& pid_file) {
+  int pid = 0;
+  std::ifstream(pid_file) >> pid;
+  if (pid > 0 && kill(pid, SIGKILL) == 0) {
+    std::fprintf(stderr, "usbip-camera: killed %d\n", pid);
+  } else {
+    std::fprintf(stderr, "usbip-camera: nothing to kill in %s\n", pid_file.c_str());
+  }
+}
 
 int Usage(const std::string& error) {
   std::fprintf(stderr,
@@ -179,6 +194,12 @@ int Main(int argc, char** argv) {
       args.flash_out = words[++i];
     } else if (word == "--record" && has_value) {
       args.record = words[++i];
+    } else if (word == "--kill-at" && i + 2 < words.size()) {
+      const std::string& at = words[++i];
+      if (std::from_chars(at.data(), at.data() + at.size(), args.kill_at).ec != std::errc()) {
+        return Usage("bad transfer '" + at + "'");
+      }
+      args.kill_pid_file = words[++i];
     } else if (word == "--expected-flash" && has_value) {
       args.expected_flash = words[++i];
     } else if (word.rfind("--", 0) == 0) {
@@ -207,10 +228,15 @@ int Main(int argc, char** argv) {
   if (!args.record.empty()) {
     record.open(args.record, std::ios::trunc);
     if (!record) return Usage("can not create " + args.record);
-    // Up to the restart command: what a replay can repeat without
-    // restarting the camera.
+  }
+  if (!args.record.empty() || args.kill_at != 0) {
     camera.on_transfer = [&](const TransferRecord& transfer) {
-      if (camera.Restarts() == 0) record << FormatTraceLine(transfer) << '\n';
+      // Up to the restart command: what a replay can repeat without
+      // restarting the camera.
+      if (record.is_open() && camera.Restarts() == 0) {
+        record << FormatTraceLine(transfer) << '\n';
+      }
+      if (transfer.number == args.kill_at) KillNamedIn(args.kill_pid_file);
     };
   }
   Server server(args, camera);
