@@ -1,5 +1,7 @@
 #include "app/terminal/options.h"
 
+#include <getopt.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -170,118 +172,203 @@ std::string ParseKnobsQuoting(std::string_view text, SimOptions& sim) {
   return "";
 }
 
+// Long options without a short one: values above any character.
+enum LongOnly : int {
+  kSimulate = 256,
+  kAll,
+  kJson,
+  kUpgrade,
+  kNoDownload,
+  kNoProgram,
+  kNoVerify,
+  kDump,
+  kWriteProtectReset,
+  kDumpDir,
+  kBackupDir,
+  kConfig,
+  kTrace,
+  kRestoreFrom,
+  kWithoutOwnData,
+};
+
+constexpr option kLongOptions[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"yes", no_argument, nullptr, 'y'},
+    {"no", no_argument, nullptr, 'n'},
+    {"list", no_argument, nullptr, 'l'},
+    {"device", required_argument, nullptr, 'd'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"jobs", required_argument, nullptr, 'j'},
+    {"simulate", optional_argument, nullptr, kSimulate},
+    {"all", no_argument, nullptr, kAll},
+    {"json", no_argument, nullptr, kJson},
+    {"upgrade", no_argument, nullptr, kUpgrade},
+    {"no-download", no_argument, nullptr, kNoDownload},
+    {"no-program", no_argument, nullptr, kNoProgram},
+    {"no-verify", no_argument, nullptr, kNoVerify},
+    {"dump", no_argument, nullptr, kDump},
+    {"write-protect-reset", no_argument, nullptr, kWriteProtectReset},
+    {"dump-dir", required_argument, nullptr, kDumpDir},
+    {"backup-dir", required_argument, nullptr, kBackupDir},
+    {"config", required_argument, nullptr, kConfig},
+    {"trace", required_argument, nullptr, kTrace},
+    {"restore-from", required_argument, nullptr, kRestoreFrom},
+    {"without-own-data", no_argument, nullptr, kWithoutOwnData},
+    {nullptr, 0, nullptr, 0},
+};
+// '+': the first argument that is no option ends them, and is an error.
+constexpr char kShortOptions[] = "+:hVynld:vj:";
+constexpr unsigned kMaxJobs = 64;
+
+// How the user wrote the option getopt_long stopped at: "--device" for
+// "--device=x", "-d" for a short one.
+std::string Spelled(const std::string& arg, int short_option) {
+  if (arg.rfind("--", 0) == 0) return arg.substr(0, arg.find('='));
+  return short_option > 0 && short_option < 256 ? std::string("-") + static_cast<char>(short_option)
+                                                : arg;
+}
+
 ParsedOptions ParseOptionsQuoting(const std::vector<std::string>& args) {
   ParsedOptions parsed;
   Options& o = parsed.options;
   bool said_yes = false;
   bool said_no = false;
 
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const std::size_t equals = arg.find('=');
-    const std::string name = arg.substr(0, equals);
-    const bool has_inline = equals != std::string::npos;
-    const std::string inline_value = has_inline ? arg.substr(equals + 1) : std::string();
+  // getopt_long wants a writable argv of its own, led by a program name.
+  std::vector<std::string> words{"veltrane-upgrade"};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(words.size());
+  // GNU getopt starts afresh with optind 0; its messages are ours to say.
+  optind = 0;
+  opterr = 0;
 
-    // Options that take a value: "--opt VALUE" or "--opt=VALUE".
-    auto value_of = [&](std::string& out) -> bool {
-      if (has_inline) {
-        out = inline_value;
-      } else if (i + 1 < args.size()) {
-        out = args[++i];
-      } else {
-        parsed.error = "option '" + name + "' needs an argument";
-        return false;
-      }
-      if (out.empty()) {
-        parsed.error = "option '" + name + "' needs a non-empty argument";
-        return false;
-      }
-      return true;
+  for (;;) {
+    const int previous = optind == 0 ? 1 : optind;
+    const int c = getopt_long(argc, argv.data(), kShortOptions, kLongOptions, nullptr);
+    if (c == -1) break;
+    const std::string arg = words[static_cast<std::size_t>(std::min(previous, argc - 1))];
+    const std::string value = optarg != nullptr ? optarg : "";
+    const auto needs_value = [&](std::string& out) {
+      if (value.empty())
+        parsed.error = "option '" + Spelled(arg, c) + "' needs a non-empty argument";
+      out = value;
     };
-    auto flag = [&](bool& out) -> bool {
-      if (has_inline) {
-        parsed.error = "option '" + name + "' takes no argument: '" + arg + "'";
-        return false;
-      }
-      out = true;
-      return true;
-    };
-
-    bool ok = true;
-    if (name == "--simulate") {
-      o.simulate = true;
-      if (has_inline) {
-        if (std::string error = ParseKnobsQuoting(inline_value, o.sim); !error.empty()) {
-          parsed.error = error;
-          return parsed;
+    switch (c) {
+      case 'h':
+        o.help = true;
+        break;
+      case 'V':
+        o.version = true;
+        break;
+      case 'y':
+        said_yes = true;
+        break;
+      case 'n':
+        said_no = true;
+        break;
+      case 'l':
+        o.list = true;
+        break;
+      case 'd':
+        needs_value(o.device);
+        break;
+      case 'v':
+        o.verbose = true;
+        break;
+      case 'j': {
+        const auto jobs = ParseNumber(value, kMaxJobs);
+        if (!jobs || *jobs == 0) {
+          parsed.error = "option '" + Spelled(arg, c) + "' takes a number of cameras from 1 to " +
+                         std::to_string(kMaxJobs) + ": '" + value + "'";
         }
+        o.jobs = jobs.value_or(1);
+        break;
       }
-    } else if (name == "--list") {
-      ok = flag(o.list);
-    } else if (name == "--device") {
-      ok = value_of(o.device);
-    } else if (name == "--all") {
-      ok = flag(o.all);
-    } else if (name == "--json") {
-      ok = flag(o.json);
-    } else if (name == "--yes") {
-      ok = flag(said_yes);
-    } else if (name == "--no") {
-      ok = flag(said_no);
-    } else if (name == "--verbose") {
-      ok = flag(o.verbose);
-    } else if (name == "--help") {
-      ok = flag(o.help);
-    } else if (name == "--version") {
-      ok = flag(o.version);
-    } else if (name == "--upgrade") {
-      ok = flag(o.run.upgrade);
-    } else if (name == "--no-download") {
-      ok = flag(o.run.no_download);
-    } else if (name == "--no-program") {
-      ok = flag(o.run.no_program);
-    } else if (name == "--no-verify") {
-      ok = flag(o.run.no_verify);
-    } else if (name == "--dump") {
-      ok = flag(o.run.dump);
-    } else if (name == "--write-protect-reset") {
-      ok = flag(o.run.write_protect_reset);
-    } else if (name == "--trace") {
-      ok = value_of(o.trace_file);
-    } else if (name == "--config") {
-      ok = value_of(o.config_file);
-    } else if (name == "--backup-dir") {
-      ok = value_of(o.backup_dir);
-    } else if (name == "--restore-from") {
-      ok = value_of(o.restore_from);
-    } else if (name == "--without-own-data") {
-      ok = flag(o.without_own_data);
-    } else if (name == "--dump-dir") {
-      std::string dir;
-      ok = value_of(dir);
-      if (ok) {
+      case kSimulate:
+        o.simulate = true;
+        if (optarg != nullptr) parsed.error = ParseKnobsQuoting(value, o.sim);
+        break;
+      case kAll:
+        o.all = true;
+        break;
+      case kJson:
+        o.json = true;
+        break;
+      case kUpgrade:
+        o.run.upgrade = true;
+        break;
+      case kNoDownload:
+        o.run.no_download = true;
+        break;
+      case kNoProgram:
+        o.run.no_program = true;
+        break;
+      case kNoVerify:
+        o.run.no_verify = true;
+        break;
+      case kDump:
+        o.run.dump = true;
+        break;
+      case kWriteProtectReset:
+        o.run.write_protect_reset = true;
+        break;
+      case kDumpDir: {
+        std::string dir;
+        needs_value(dir);
         std::error_code error;
-        if (!std::filesystem::is_directory(dir, error)) {
+        if (parsed.error.empty() && !std::filesystem::is_directory(dir, error)) {
           parsed.error = "--dump-dir: '" + dir + "' is not an existing directory";
-          return parsed;
         }
-        if (dir.back() != '/') dir += '/';
+        if (!dir.empty() && dir.back() != '/') dir += '/';
         o.dump_dir = dir;
+        break;
       }
-    } else if (arg.rfind("-", 0) == 0) {
-      parsed.error = "unknown option '" + arg + "' (see --help)";
-      return parsed;
-    } else {
-      parsed.error = "unexpected argument '" + arg + "' (see --help)";
-      return parsed;
+      case kBackupDir:
+        needs_value(o.backup_dir);
+        break;
+      case kConfig:
+        needs_value(o.config_file);
+        break;
+      case kTrace:
+        needs_value(o.trace_file);
+        break;
+      case kRestoreFrom:
+        needs_value(o.restore_from);
+        break;
+      case kWithoutOwnData:
+        o.without_own_data = true;
+        break;
+      case ':':
+        parsed.error = "option '" + Spelled(arg, optopt) + "' needs an argument";
+        break;
+      default: {
+        // A long option given a value it takes none of, or no option at all.
+        const std::string name = Spelled(arg, optopt);
+        const bool known = std::any_of(std::begin(kLongOptions), std::end(kLongOptions) - 1,
+                                       [&](const option& known_option) {
+                                         return name == std::string("--") + known_option.name;
+                                       });
+        parsed.error = known ? "option '" + name + "' takes no argument: '" + arg + "'"
+                             : "unknown option '" + (optopt > 0 && optopt < 256 ? name : arg) +
+                                   "' (see --help)";
+        break;
+      }
     }
-    if (!ok) return parsed;
+    if (!parsed.error.empty()) return parsed;
+  }
+  if (optind < argc) {
+    parsed.error =
+        "unexpected argument '" + words[static_cast<std::size_t>(optind)] + "' (see --help)";
+    return parsed;
   }
 
-  if (o.simulate && (o.list || !o.device.empty())) {
-    parsed.error = std::string("options '--simulate' and '") + (o.list ? "--list" : "--device") +
-                   "' exclude each other: the simulator is no video node";
+  if (o.simulate && !o.device.empty() && o.device.rfind("sim:", 0) != 0) {
+    parsed.error =
+        "with '--simulate', '--device' names a simulated camera (sim:1-1, ...): '" + o.device + "'";
     return parsed;
   }
   if (!o.restore_from.empty() && o.without_own_data) {
@@ -292,8 +379,6 @@ ParsedOptions ParseOptionsQuoting(const std::vector<std::string>& args) {
     parsed.error = "options '--all' and '--device' exclude each other";
     return parsed;
   }
-  // Every camera of the run is updated.
-  if (o.all) o.run.upgrade = true;
   if (said_yes && said_no) {
     parsed.error = "options '--yes' and '--no' exclude each other";
     return parsed;

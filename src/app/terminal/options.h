@@ -34,8 +34,10 @@ struct Options {
   bool list = false;
   // The one video node to use; empty: any.
   std::string device;
-  // Update every accepted camera in turn.
+  // Update every accepted camera.
   bool all = false;
+  // Cameras --all updates at a time.
+  unsigned jobs = 4;
   // Standard output carries JSON only.
   bool json = false;
   bool verbose = false;
