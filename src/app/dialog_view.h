@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "update/update_progress.h"
+
 namespace veltrane {
 
 enum class BoxKind {
@@ -49,6 +51,9 @@ class DialogView {
   // system send the window (whether the session may end), and nothing else:
   // no input, no painting.
   virtual void DispatchSentMessages() {}
+  // The update's progress over the whole job, for views that draw it their
+  // own way rather than by the dialog's bar positions.
+  virtual void ShowProgress(const UpdateProgress&) {}
   virtual BoxAnswer MessageBox(BoxKind kind, const std::string& text,
                                const std::string& caption) = 0;
 };

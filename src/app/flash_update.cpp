@@ -28,15 +28,14 @@ constexpr char kNotMatch1Text[] = "1)Firmware is not match!";
 constexpr char kNotMatch2Text[] = "2)Firmware is not match!";
 constexpr char kWrongPinText[] = "Wrong WriteProtect Pin!";
 constexpr char kLoadFailedText[] = "UVC: fail to change mode!\nUVC: fail to load code!";
-constexpr char kDownloadFailedText[] = "Fail to Download code!";
+constexpr const char* kDownloadFailedText = text::kDownloadFailed;
 constexpr char kVerifyStartText[] = "UVC: Check Flash Start...";
 constexpr char kVerifyPassText[] = "UVC: Check Flash Pass ~";
 constexpr char kCompletedText[] = "UVC: completed to download code.";
 constexpr char kSuccessText[] = "Firmware upgrading successfully done!";
 constexpr char kNothingWrittenText[] = "Nothing was written.";
 constexpr char kErasedOnlyText[] = "Flash erased; no firmware was programmed.";
-constexpr char kReplugText[] =
-    "Re-plug the device after close this program to active the new firmware.";
+constexpr const char* kReplugText = text::kReplug;
 
 // Why an update stopped before it erased anything, then what that leaves:
 // the old firmware, or, after an earlier update that was cut short, a flash
@@ -194,7 +193,10 @@ class UpgradeDialog::UpdateView : public UpdateObserver {
 
   void OnLog(const std::string& line) override { view_.AppendLog(line); }
 
-  void OnProgress(const UpdateProgress&) override { view_.DispatchSentMessages(); }
+  void OnProgress(const UpdateProgress& progress) override {
+    view_.DispatchSentMessages();
+    view_.ShowProgress(progress);
+  }
 
   void OnCameraDataRestored(const CameraDataRestored& restored) override {
     view_.SetText(ctl::kStatusLine,
@@ -309,6 +311,7 @@ UpdateTarget UpgradeDialog::TargetOf(const std::string& display_name) const {
   target.firmware_version = last_version_text_;
   target.flash_incomplete = last_flash_incomplete_;
   target.port = capture_session_.PortOf(display_name);
+  target.device_name = capture_session_.DeviceNameOf(display_name);
   target.restore_from = own_data_choice_.restore_from;
   target.without_own_data = own_data_choice_.without_own_data;
   if (string_read_device_ == display_name) target.string_read = string_read_;
@@ -479,6 +482,7 @@ std::string UpgradeDialog::LastRecordPath() {
 
 void UpgradeDialog::ResetCamera() {
   view_.DispatchOneMessage();
+  view_.ShowProgress({UpdateStep::kRestarting, 0, 1});
   UpdateObserver nothing_to_show;
   FlashUpdater updater(state_.xu, state_.camera_data, sleeper_, nothing_to_show);
   if (!updater.Restart(UpdateOptionsNow())) {

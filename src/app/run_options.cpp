@@ -31,6 +31,20 @@ const char* StatusWord(RunStatus status) {
   return kWords.at(static_cast<std::size_t>(status));
 }
 
+const char* CameraStateWord(CameraState state) {
+  switch (state) {
+    case CameraState::kUntouched:
+      return "untouched";
+    case CameraState::kPartlyWritten:
+      return "partly-written";
+    case CameraState::kWrittenUnverified:
+      return "written-unverified";
+    case CameraState::kUpgraded:
+      break;
+  }
+  return "upgraded";
+}
+
 RunStatus CombinedStatus(RunStatus a, RunStatus b) {
   if (a == RunStatus::kDone) return b;
   if (b == RunStatus::kDone) return a;

@@ -50,6 +50,9 @@ const char* StatusWord(RunStatus status);
 // both are, else the first problem in the order of the statuses.
 RunStatus CombinedStatus(RunStatus a, RunStatus b);
 
+// "untouched", "partly-written", "written-unverified", "upgraded".
+const char* CameraStateWord(CameraState state);
+
 // What the start-up alone says of the run, and what the last update says.
 RunStatus StartupStatus(const UpgradeDialog& dialog, StartupResult startup);
 RunStatus UpdateStatus(const UpgradeDialog& dialog);
@@ -64,6 +67,11 @@ struct CameraReport {
   std::string version_before;  // empty: unknown
   std::string version_after;
   RunStatus status = RunStatus::kDone;
+  // What the run did, as a word, when its status word does not say it
+  // ("checked": looked, and was not asked to write); empty: the status word.
+  std::string outcome;
+  // What the camera's flash holds now (CameraStateWord).
+  std::string camera_state;
   std::string record;  // the update record file; empty: none written
   // Whether the update read back what it wrote; unknown when it wrote nothing.
   std::optional<bool> verified;

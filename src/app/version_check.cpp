@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "app/control_ids.h"
+#include "app/dialog_texts.h"
 #include "app/upgrade_dialog.h"
 #include "update/version_read.h"
 
@@ -11,14 +12,9 @@ namespace {
 constexpr std::uint32_t kProbeWaitMs = 1000;
 
 constexpr char kUnknownVersionText[] = "UNKNOWN FW VERSION";
-constexpr char kSameVersionQuestion[] =
-    "The firmware running in your webcam has the same version,\n Do you want to continue?";
-constexpr char kNewerVersionQuestion[] =
-    "The firmware running in your webcam is newer than this version,\n If you continue, the files "
-    "in the webcam may be corrupted.\n\n Do you want to continue?";
-constexpr char kUnknownVersionQuestion[] =
-    "The firmware version running in your webcam could not be read,\n If you continue, the "
-    "files in the webcam may be corrupted.\n\n Do you want to continue?";
+using text::kNewerVersionQuestion;
+using text::kSameVersionQuestion;
+using text::kUnknownVersionQuestion;
 
 }  // namespace
 

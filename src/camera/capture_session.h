@@ -33,6 +33,9 @@ class CaptureSession {
   // DirectShow display name carries: Windows derives its last part from the
   // port the device sits in.
   virtual std::string PortOf(const std::string& name) const;
+  // What a user calls the device with this display name, in records and
+  // reports: the display name itself unless the platform knows better.
+  virtual std::string DeviceNameOf(const std::string& name) const { return name; }
 
   // The bound device; an empty friendly name means nothing is bound. The
   // caller writes both before BuildGraph.

@@ -228,6 +228,8 @@ std::uint32_t FlashUpdater::PlannedTransfers(const UpdateOptions& options, bool 
 }
 
 void FlashUpdater::ReportProgress() {
+  // The probe and the variant check come before the plan.
+  if (!progress_planned_) return;
   const auto done = static_cast<std::uint32_t>(xu_.transfers - progress_start_);
   // A plan can be short by a read or two; the end is only reached at the end.
   progress_.done = std::min(done, progress_.total - 1);
@@ -243,6 +245,7 @@ UpdateResult FlashUpdater::Update(FirmwareImage& image, const UpdateOptions& opt
     ~Hook() { xu.after_transfer = std::move(previous); }
   } hook{xu_, xu_.after_transfer};
   progress_ = {};
+  progress_planned_ = false;
   progress_start_ = xu_.transfers;
   xu_.after_transfer = [this] { ReportProgress(); };
   UpdateResult result = Run(image, options, target);
@@ -272,6 +275,7 @@ UpdateResult FlashUpdater::Run(FirmwareImage& image, const UpdateOptions& option
   progress_start_ = xu_.transfers;
   progress_.total = std::max<std::uint32_t>(
       PlannedTransfers(options, extended, target.string_read.has_value()), 1);
+  progress_planned_ = true;
 
   // How much of the flash now holds data that this update sent.
   std::uint32_t programmed_end = 0;
@@ -592,7 +596,7 @@ FlashUpdater::Settled FlashUpdater::WriteRecord(const UpdateTarget& target,
   CameraDataBackup backup;
   backup.vendor_id = target.vendor_id;
   backup.product_id = target.product_id;
-  backup.device = target.device_path;
+  backup.device = target.device_name.empty() ? target.device_path : target.device_name;
   backup.port = target.port;
   backup.firmware_version = target.firmware_version;
   backup.data = entry.data;

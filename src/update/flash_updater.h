@@ -16,6 +16,7 @@
 #include "update/camera_data_keeper.h"
 #include "update/firmware_image.h"
 #include "update/record_evidence.h"
+#include "update/update_progress.h"
 
 namespace veltrane {
 
@@ -51,6 +52,8 @@ struct UpdateOptions {
 struct UpdateTarget {
   // What the run keeps the camera's data under.
   std::string device_path;
+  // What its record calls it; empty: the device path.
+  std::string device_name;
   std::uint16_t vendor_id = 0;
   std::uint16_t product_id = 0;
   // The version text it reported, for the backup; empty when unknown.
@@ -87,15 +90,6 @@ enum class UpdateQuestion {
 // An answer to "is this record the camera's?". Only a person can give one:
 // an answer given for every question alike (a script's) is kUndecided.
 enum class RecordAnswer { kRestore, kSkip, kUndecided };
-
-// Where the update is, over the whole job, in transfers: a display that
-// moves evenly through reading, erasing, programming and verifying.
-enum class UpdateStep { kReadingCameraData, kErasing, kProgramming, kVerifying };
-struct UpdateProgress {
-  UpdateStep step = UpdateStep::kReadingCameraData;
-  std::uint32_t done = 0;
-  std::uint32_t total = 1;  // as planned; done reaches it when the update has ended well
-};
 
 struct PieceWritten {
   std::uint32_t address;  // of the piece just written
@@ -234,6 +228,7 @@ class FlashUpdater {
   Sleeper& sleeper_;
   UpdateObserver& observer_;
   UpdateProgress progress_;
+  bool progress_planned_ = false;
   std::uint64_t progress_start_ = 0;
 };
 

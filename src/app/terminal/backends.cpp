@@ -24,12 +24,17 @@ std::unique_ptr<CaptureSession> SimBackend::Session(XuChannel& channel) {
   return std::make_unique<SimCaptureSession>(channel, sim_.Devices());
 }
 
+// As the uvcvideo backend does: the dialog sees the camera leave once and
+// come back once, however many events its restarts made (without Verify
+// the restart command goes twice).
 bool SimBackend::AwaitReturn(UpgradeDialog& dialog, std::FILE*) {
-  bool back = false;
-  for (const unsigned event : sim_.Camera().TakeDeviceEvents()) {
-    dialog.OnDeviceChange(event);
-    back = back || event == kArrival;
+  const std::vector<unsigned> events = sim_.Camera().TakeDeviceEvents();
+  const bool back =
+      sim_.Camera().Plugged() && std::find(events.begin(), events.end(), kArrival) != events.end();
+  if (std::find(events.begin(), events.end(), kRemoval) != events.end() || back) {
+    dialog.OnDeviceChange(kRemoval);
   }
+  if (back) dialog.OnDeviceChange(kArrival);
   return back;
 }
 
@@ -37,7 +42,10 @@ CameraReport SimBackend::Describe() const {
   CameraReport report;
   for (const SimDevice& device : sim_.Devices()) {
     if (device.camera == nullptr) continue;
-    report.device = device.display_name;
+    // A name in the style of the Linux program's nodes, for reports and
+    // records: the moniker the simulated session binds by is Windows'.
+    report.device = "sim:" + device.port;
+    report.port = device.port;
     report.name = device.friendly_name;
     report.vendor_id = device.camera->Knobs().vendor_id;
     report.product_id = device.camera->Knobs().product_id;

@@ -1,16 +1,20 @@
 #include "app/terminal/camera_run.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 
 #include "app/app_state.h"
 #include "app/control_ids.h"
 #include "app/device_discovery.h"
 #include "app/terminal/run_report.h"
+#include "app/terminal/terminal_error_reporter.h"
 #include "app/terminal/terminal_view.h"
 #include "app/terminal/terminal_write_guard.h"
 #include "app/terminal/user_dirs.h"
@@ -88,6 +92,36 @@ struct SettingsOnly {
   UpgradeDialog dialog;
 };
 
+// A terminal that takes escape codes: TERM names one that is not "dumb".
+bool TakesEscapeCodes() {
+  const char* term = std::getenv("TERM");
+  return term != nullptr && *term != '\0' && std::string_view(term) != "dumb";
+}
+
+int ColumnsOfStandardError() {
+  winsize size{};
+  return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+// What a failure leaves the owner to do, by what the flash holds now.
+std::string NextStep(const RunContext& context, CameraState state, const std::string& record) {
+  switch (state) {
+    case CameraState::kPartlyWritten:
+      return "The camera's flash is partly written: it may not start until an update "
+             "succeeds. Keep the camera plugged in; " +
+             (record.empty() ? std::string("no update record holds its own data")
+                             : "its own data is kept in " + record) +
+             ". Run " + context.title + " --upgrade again.";
+    case CameraState::kWrittenUnverified:
+      return "The camera's flash is written but was not read back. Run " + context.title +
+             " --upgrade again to check it.";
+    case CameraState::kUntouched:
+    case CameraState::kUpgraded:
+      break;
+  }
+  return "";
+}
+
 // "1-2.10" after "1-2.9": the numbers of a port path, in order.
 std::vector<unsigned long> PortNumbers(const std::string& port) {
   std::vector<unsigned long> numbers;
@@ -99,7 +133,26 @@ std::vector<unsigned long> PortNumbers(const std::string& port) {
   return numbers;
 }
 
+// A person at the terminal may be asked whether to write: nobody answers
+// for them (--yes and --no answer the questions of a run that writes).
+bool OffersUpgrade(const RunContext& context) {
+  return context.options.run.answer == AnswerMode::kAsk && isatty(STDIN_FILENO) != 0;
+}
+
 }  // namespace
+
+TerminalView::Settings ViewSettings(const RunContext& context, bool writes) {
+  TerminalView::Settings settings;
+  settings.answer = context.options.run.answer;
+  settings.verbose = context.options.verbose;
+  settings.stdin_is_terminal = isatty(STDIN_FILENO) != 0;
+  settings.stdout_is_terminal = isatty(fileno(context.out)) != 0;
+  settings.progress_bar = isatty(STDERR_FILENO) != 0 && TakesEscapeCodes();
+  settings.columns = ColumnsOfStandardError;
+  settings.program = context.title;
+  settings.writes = writes;
+  return settings;
+}
 
 CameraOutcome RunCamera(const RunContext& context, Backend& backend) {
   const Options& options = context.options;
@@ -107,14 +160,9 @@ CameraOutcome RunCamera(const RunContext& context, Backend& backend) {
   CameraOutcome outcome;
   CameraReport& report = outcome.report;
 
-  TerminalView::Settings settings;
-  settings.answer = options.run.answer;
-  settings.verbose = options.verbose;
-  settings.stdin_is_terminal = isatty(STDIN_FILENO) != 0;
-  settings.stdout_is_terminal = isatty(fileno(context.out)) != 0;
-  settings.progress_bar = isatty(STDERR_FILENO) != 0;
+  const TerminalView::Settings settings = ViewSettings(context, options.run.upgrade);
   TerminalView view(settings, context.out, stderr, stdin);
-  ViewErrorReporter reporter(view, context.title);
+  TerminalErrorReporter reporter(view, context.title);
   SystemClock clock;
   PosixPrivateFiles files;
   BackupDirectory backups(BackupDirectoryOf(options), clock, files);
@@ -139,6 +187,8 @@ CameraOutcome RunCamera(const RunContext& context, Backend& backend) {
     report.port = described.port;
     report.name = described.name;
     report.status = status;
+    // A camera never found holds nothing this run could tell of.
+    if (!report.device.empty()) report.camera_state = CameraStateWord(dialog.LastCameraState());
     if (status != RunStatus::kDone) {
       outcome.message = message.empty() ? view.LastMessage() : message;
     } else if (outcome.signal != 0) {
@@ -166,14 +216,19 @@ CameraOutcome RunCamera(const RunContext& context, Backend& backend) {
   if (startup != RunStatus::kDone) return finish(startup);
 
   const bool upgrade_enabled = view.Enabled(ctl::kUpgradeButton);
+  // Only --upgrade writes: a run without it shows what the camera runs.
   if (!options.run.upgrade) {
-    // Offer the Upgrade button when someone is there to press it; --yes and
-    // --no answer for them.
-    if (!settings.stdin_is_terminal || !upgrade_enabled) return finish(RunStatus::kDone);
-    if (!view.Ask("Upgrade the firmware now?")) return finish(RunStatus::kDone);
+    report.outcome = "checked";
+    return finish(RunStatus::kDone);
   }
   if (!upgrade_enabled) {
     return stop(RunStatus::kFailed, "the Upgrade button is disabled; nothing was changed");
+  }
+  // A dump that could not be written would be found only after the flash is.
+  if (dialog.Options().DumpEnabled != 0 && access(options.dump_dir.c_str(), W_OK | X_OK) != 0) {
+    return stop(RunStatus::kUsage, "--dump: can not create files in '" +
+                                       Printable(options.dump_dir) +
+                                       "'; nothing was changed (see --dump-dir)");
   }
   // Erasing without programming leaves a camera that does not start.
   if (dialog.Options().DownloadEnabled != 0 && dialog.Options().ProgramEnabled == 0 &&
@@ -187,6 +242,10 @@ CameraOutcome RunCamera(const RunContext& context, Backend& backend) {
   report.version_after.clear();
   outcome.signal = guard.Caught();
   const RunStatus status = UpdateStatus(dialog);
+  if (status != RunStatus::kDone) {
+    const std::string next = NextStep(context, dialog.LastCameraState(), dialog.LastRecordPath());
+    if (!next.empty()) view.Say(next);
+  }
   if (dialog.LastUpdateSucceeded() && dialog.Options().DownloadEnabled != 0 &&
       dialog.Options().ProgramEnabled != 0) {
     report.verified = dialog.LastUpdateVerified();
@@ -252,16 +311,25 @@ int RunAllCameras(const RunContext& context) {
     return PortNumbers(uvc::UsbPort(a)) < PortNumbers(uvc::UsbPort(b));
   });
   if (cameras.empty()) return EndWithError(context, RunStatus::kNoCamera, kNoAcceptedCamera);
+  // Only --upgrade writes; a person at the terminal may say so here instead.
+  RunContext run = context;
+  if (!run.options.run.upgrade && OffersUpgrade(run)) {
+    TerminalView view(ViewSettings(run, true), run.out, stderr, stdin);
+    if (!view.AskOnTerminal("Upgrade these " + std::to_string(cameras.size()) + " cameras?")) {
+      return EndWithError(run, RunStatus::kDeclined, "not upgraded; nothing was changed");
+    }
+    run.options.run.upgrade = true;
+  }
   std::vector<CameraOutcome> outcomes;
   for (const uvc::VideoDevice& camera : cameras) {
-    std::fprintf(context.out, "== %s (%s, USB port %s)\n", Printable(camera.node).c_str(),
+    std::fprintf(run.out, "== %s (%s, USB port %s)\n", Printable(camera.node).c_str(),
                  Printable(camera.card).c_str(), uvc::UsbPort(camera).c_str());
-    std::fflush(context.out);
+    std::fflush(run.out);
     UvcBackend backend(camera.node);
-    outcomes.push_back(RunCamera(context, backend));
+    outcomes.push_back(RunCamera(run, backend));
     if (outcomes.back().signal != 0) break;
   }
-  return ReportCameras(context, outcomes);
+  return ReportCameras(run, outcomes);
 }
 
 int ListCameras(const RunContext& context) {
@@ -269,20 +337,31 @@ int ListCameras(const RunContext& context) {
   if (const std::string error = settings.Load(context); !error.empty()) {
     return EndWithError(context, RunStatus::kUsage, error);
   }
+  std::vector<ListedCamera> cameras;
+  const DeviceMatchList& accepted = settings.dialog.Settings().device_match_list;
+  if (context.options.simulate) {
+    const SimSetup sim(context.options.sim);
+    for (const SimDevice& device : sim.Devices()) {
+      const DeviceIds ids = ExtractLastIds(ToLowerAscii(device.display_name));
+      const bool unit = device.camera && device.camera->Knobs().answers != SimPropertySet::kNone;
+      cameras.push_back({"sim:" + device.port, ids.vendor, ids.product, device.port,
+                         device.friendly_name, Accepts(accepted, device.display_name), unit});
+    }
+    PrintCameraList(cameras, context.options.json);
+    return static_cast<int>(RunStatus::kDone);
+  }
   uvc::UdevVideoDevices devices;
   const auto listed = devices.List();
   if (!listed) return EndWithError(context, RunStatus::kFailed, kNoDeviceList);
-  std::vector<ListedCamera> cameras;
   for (const uvc::VideoDevice& device : *listed) {
     const std::string& only = context.options.device;
     if (!device.capture || (!only.empty() && device.node != only)) continue;
     const auto units = uvc::ReadExtensionUnits(device);
     const XuChannel& channel = settings.state.xu;
-    cameras.push_back(
-        {device.node, device.vendor_id, device.product_id, uvc::UsbPort(device), device.card,
-         Accepts(settings.dialog.Settings().device_match_list, uvc::DisplayName(device)),
-         uvc::FindUnit(units, channel.configured_set) != nullptr ||
-             uvc::FindUnit(units, kFallbackXuSet) != nullptr});
+    cameras.push_back({device.node, device.vendor_id, device.product_id, uvc::UsbPort(device),
+                       device.card, Accepts(accepted, uvc::DisplayName(device)),
+                       uvc::FindUnit(units, channel.configured_set) != nullptr ||
+                           uvc::FindUnit(units, kFallbackXuSet) != nullptr});
   }
   PrintCameraList(cameras, context.options.json);
   return static_cast<int>(RunStatus::kDone);

@@ -11,6 +11,7 @@
 #include "app/terminal/backends.h"
 #include "app/terminal/options.h"
 #include "app/terminal/run_report.h"
+#include "app/terminal/terminal_view.h"
 
 namespace veltrane {
 
@@ -24,6 +25,9 @@ struct RunContext {
 };
 
 CameraOutcome RunCamera(const RunContext& context, Backend& backend);
+
+// How the terminal shows a run: for a run that may write the flash or not.
+TerminalView::Settings ViewSettings(const RunContext& context, bool writes);
 
 // Prints the cameras' reports; returns the run's exit status: 128 + the
 // first held signal, else their combined status.

@@ -16,6 +16,7 @@
 #include "app/terminal/single_instance.h"
 #include "app/terminal/terminal_write_guard.h"
 #include "app/terminal/trace_file.h"
+#include "update/firmware_image.h"
 #include "veltrane_version.h"
 
 namespace veltrane {
@@ -89,20 +90,28 @@ int Run(int argc, char** argv) {
     return Exit(RunStatus::kDone);
   }
   if (options.version) {
-    std::printf("%s %s (BurnCode Version = 2010/01/08. V2.03)\n", title.c_str(), VELTRANE_VERSION);
+    const FirmwareImage image;
+    std::printf("%s %s (BurnCode Version = 2010/01/08. V2.03)\ncarries firmware %s\n",
+                title.c_str(), VELTRANE_VERSION,
+                FormatVersionText(image.ImageVersion(), image.Bytes()[image::kReleaseLowOffset],
+                                  image.Bytes()[image::kReleaseHighOffset])
+                    .c_str());
     return Exit(RunStatus::kDone);
   }
   if (!options.simulate && !options.trace_file.empty()) {
     return EndWithError(context, RunStatus::kUsage,
                         "--trace records the simulator's transfers; it needs --simulate");
   }
-  if (!options.device.empty()) {
+  if (!options.device.empty() && !options.simulate) {
     // A link (/dev/v4l/by-id/...) names the node it points to.
     std::error_code error;
     const std::filesystem::path node = std::filesystem::canonical(options.device, error);
     if (error) {
-      return EndWithError(context, RunStatus::kUsage,
-                          "--device: '" + Printable(options.device) + "': " + error.message());
+      // No such node is no such camera.
+      return EndWithError(
+          context,
+          error == std::errc::no_such_file_or_directory ? RunStatus::kNoCamera : RunStatus::kUsage,
+          "--device: '" + Printable(options.device) + "': " + error.message());
     }
     options.device = node.string();
   }

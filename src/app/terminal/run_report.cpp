@@ -25,14 +25,17 @@ constexpr int kExitSignalBase = 128;
 
 Json ToJson(const CameraOutcome& outcome) {
   const CameraReport& report = outcome.report;
-  return Json{{"device", report.device},
-              {"vendor_id", Hex4(report.vendor_id)},
-              {"product_id", Hex4(report.product_id)},
+  // Ids of a camera never found are unknown, not 0000.
+  const bool found = !report.device.empty();
+  return Json{{"device", TextOrNull(report.device)},
+              {"vendor_id", found ? Json(Hex4(report.vendor_id)) : Json(nullptr)},
+              {"product_id", found ? Json(Hex4(report.product_id)) : Json(nullptr)},
               {"port", TextOrNull(report.port)},
-              {"name", report.name},
+              {"name", TextOrNull(report.name)},
               {"version_before", TextOrNull(report.version_before)},
               {"version_after", TextOrNull(report.version_after)},
-              {"outcome", StatusWord(report.status)},
+              {"outcome", report.outcome.empty() ? StatusWord(report.status) : report.outcome},
+              {"camera_state", TextOrNull(report.camera_state)},
               {"status", ExitStatusOf(outcome)},
               {"signal", outcome.signal != 0 ? Json(outcome.signal) : Json(nullptr)},
               {"message", TextOrNull(outcome.message)},

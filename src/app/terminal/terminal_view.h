@@ -1,10 +1,14 @@
 // The dialog's window as terminal output: visible texts one per line on
 // standard output, message boxes as "[<caption>] <text>", questions answered
-// by option or on the terminal, and a progress bar on standard error.
+// by option or on the terminal, and the update's progress on standard
+// error. The few dialog texts that name a widget or a window are said in a
+// terminal's words, through one table.
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,12 +24,21 @@ class TerminalView : public DialogView {
     bool verbose = false;
     bool stdin_is_terminal = false;
     bool stdout_is_terminal = false;
-    // Draw the progress bar (standard error is a terminal).
+    // Progress as a bar redrawn in place (standard error is a terminal that
+    // takes escape codes); else as a plain line a tenth of the way.
     bool progress_bar = false;
+    // The terminal's width in columns when it is known, asked at each
+    // redraw so that a resized window is followed.
+    std::function<int()> columns;
+    // What texts that say what to run call the program.
+    std::string program = "veltrane-upgrade";
+    // The run may write the camera's flash: its start-up questions are
+    // questions. When it may not, they are notes.
+    bool writes = true;
   };
 
-  TerminalView(const Settings& settings, std::FILE* out, std::FILE* err, std::FILE* in)
-      : settings_(settings), out_(out), err_(err), in_(in) {}
+  TerminalView(Settings settings, std::FILE* out, std::FILE* err, std::FILE* in)
+      : settings_(std::move(settings)), out_(out), err_(err), in_(in) {}
 
   void SetText(int control, const std::string& text) override;
   void AppendLog(const std::string& line) override;
@@ -41,6 +54,7 @@ class TerminalView : public DialogView {
   void Repaint() override {}
   void DispatchOneMessage() override {}
   BoxAnswer MessageBox(BoxKind kind, const std::string& text, const std::string& caption) override;
+  void ShowProgress(const UpdateProgress& progress) override;
 
   // Controls start enabled, as the dialog opens.
   bool Enabled(int control) const;
@@ -50,16 +64,21 @@ class TerminalView : public DialogView {
   // Asks on the terminal; "y" or "yes" is Yes, anything else (or end of
   // input) No.
   bool AskOnTerminal(const std::string& question);
-  // Ends a progress bar still on screen.
+  // A line of the run's own, kept clear of the progress bar.
+  void Say(const std::string& line) { PrintLine(line); }
+  // Ends a progress display still on screen.
   void EndProgress();
   // The last message box's text, else the status line, in one line: what a
   // run that went wrong says of it.
   std::string LastMessage() const;
 
  private:
+  // What the terminal says for a text of the dialog; nullopt: nothing.
+  std::optional<std::string> Worded(const std::string& text) const;
   void PrintLine(const std::string& line);
   void DrawBar();
   void EraseBar();
+  std::string BarLine(int width) const;
 
   Settings settings_;
   std::FILE* out_;
@@ -69,12 +88,16 @@ class TerminalView : public DialogView {
   std::map<int, bool> enabled_;
   std::vector<std::string> combo_;
   std::string last_box_;
-  int progress_ = 0;
+  // The no-camera line was said: the status that follows says it again.
+  bool said_no_camera_ = false;
+  std::optional<UpdateProgress> progress_;
+  int percent_ = -1;
   bool bar_on_screen_ = false;
-  // The hint line shown inside the bar while the bar runs.
-  std::string bar_hint_;
-  // The tenth of the way of the last byte count printed as a line.
-  int count_decile_ = -1;
+  // The tenth of the way of the last progress line (without a bar).
+  int tenth_ = -1;
 };
+
+// The terminal's name for a step of the update.
+const char* StepName(UpdateStep step);
 
 }  // namespace veltrane

@@ -61,6 +61,13 @@ std::string SimCaptureSession::PortOf(const std::string& name) const {
   return CaptureSession::PortOf(name);
 }
 
+std::string SimCaptureSession::DeviceNameOf(const std::string& name) const {
+  for (const SimDevice& device : devices_) {
+    if (device.display_name == name && !device.port.empty()) return "sim:" + device.port;
+  }
+  return name;
+}
+
 HResult SimCaptureSession::Teardown() {
   graph_built_ = false;
   friendly_name.clear();

@@ -36,6 +36,8 @@ class SimCaptureSession : public CaptureSession {
   HResult BuildGraph(const std::string& display_name) override;
   HResult Teardown() override;
   std::string PortOf(const std::string& name) const override;
+  // "sim:<port>" for a device with a port of its own.
+  std::string DeviceNameOf(const std::string& name) const override;
 
   std::vector<SimDevice>& Devices() { return devices_; }
   bool GraphBuilt() const { return graph_built_; }

@@ -137,6 +137,10 @@ std::string UvcCaptureSession::PortOf(const std::string& name) const {
   return last_bound_ && DisplayName(*last_bound_) == name ? UsbPort(*last_bound_) : "";
 }
 
+std::string UvcCaptureSession::DeviceNameOf(const std::string& name) const {
+  return last_bound_ && DisplayName(*last_bound_) == name ? last_bound_->node : name;
+}
+
 HResult UvcCaptureSession::HoldLock(int fd, const std::string& node) {
   struct stat opened {};
   struct stat locked {};

@@ -32,6 +32,8 @@ class UvcCaptureSession : public CaptureSession {
   HResult Teardown() override;
   // The USB port path of the camera last bound under this name.
   std::string PortOf(const std::string& name) const override;
+  // The video node.
+  std::string DeviceNameOf(const std::string& name) const override;
 
   // The camera last bound; nullopt before any bind.
   const std::optional<VideoDevice>& LastBound() const { return last_bound_; }
