@@ -43,8 +43,8 @@ add_custom_command(
   COMMAND ${GZIP} -9 -n -c ${package_dir}/changelog > ${changelog}
   DEPENDS ${package_dir}/changelog)
 add_custom_target(veltrane_changelog ALL DEPENDS ${changelog})
-install(FILES ${changelog} ${package_dir}/copyright ${CMAKE_CURRENT_SOURCE_DIR}/README.md
-        DESTINATION ${doc_dir})
+# The user's README; the developers' README.md stays in the sources.
+install(FILES ${changelog} ${package_dir}/copyright ${package_dir}/README DESTINATION ${doc_dir})
 
 # The packages' tests: tools/package builds both into build/packages/ first.
 set(packages_dir ${CMAKE_CURRENT_SOURCE_DIR}/build/packages)

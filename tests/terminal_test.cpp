@@ -18,6 +18,7 @@
 #include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -337,7 +338,7 @@ TEST_F(TerminalProgram, HelpListsEveryOptionAndKnob) {
         "layout=",        "set=",        "version=",  "release=",          "chip=",
         "culling=",       "vid=",        "pid=",      "device=",           "fail=",
         "unplug=",        "drop=",       "flash=",    "VELTRANE_LOCK_DIR", "--backup-dir",
-        "XDG_STATE_HOME", "--list",      "--device"}) {
+        "XDG_STATE_HOME", "--list",      "--device",  "--restore-from",    "--without-own-data"}) {
     EXPECT_TRUE(result.Has(word)) << word;
   }
   EXPECT_EQ(Run("--version").status, 0);
@@ -489,6 +490,44 @@ TEST_F(TerminalProgram, ProgressFitsTheTerminal) {
           << screen;
     }
   }
+}
+
+// The manual's FILES (the help's) and the user's README name the files a run
+// makes, by the names the program gives them.
+TEST_F(TerminalProgram, DocumentedFilesAreTheOnesARunMakes) {
+  const std::string help = Run("--help").out;
+  const std::string readme = ReadFile(VELTRANE_PACKAGE_DOCS "/README");
+  std::vector<std::string> paths;
+  std::istringstream lines(help.substr(help.find("\nFiles:\n") + 8));
+  for (std::string line; std::getline(lines, line) && !line.empty();) {
+    if (line.rfind("   ", 0) != 0) paths.push_back(line.substr(2));
+  }
+  ASSERT_EQ(paths.size(), 5u) << help;
+  const std::size_t record_at = help.find("camera-data-");
+  const std::string record = help.substr(record_at, help.find(':', record_at) - record_at);
+  paths.push_back(record);
+  for (const std::string& path : paths) EXPECT_NE(readme.find(path), std::string::npos) << path;
+  // A documented name as a pattern: its capitals stand for digits.
+  auto matches = [](const std::string& documented, const std::string& name) {
+    std::string pattern;
+    for (const char c : documented.substr(documented.find_last_of('/') + 1)) {
+      pattern += c == 'N'                                              ? std::string("[0-9]+")
+                 : std::string("VPYMDHS").find(c) != std::string::npos ? "[0-9a-f]"
+                 : c == '.'                                            ? std::string("\\.")
+                                                                       : std::string(1, c);
+    }
+    return std::regex_match(name, std::regex(pattern));
+  };
+  const fs::path dumps = root_ / "dumps";
+  fs::create_directories(dumps);
+  ASSERT_EQ(Run("--simulate --upgrade --yes --dump --dump-dir " + Quote(dumps.string())).status, 0);
+  const fs::path run = root_ / ("run" + std::to_string(runs_));
+  const fs::path records = run / "state" / "veltrane-upgrade-simulator";
+  ASSERT_TRUE(fs::exists(records)) << records;
+  EXPECT_TRUE(matches(record, fs::directory_iterator(records)->path().filename().string()));
+  EXPECT_NE(paths[1].find("/veltrane-upgrade-simulator/"), std::string::npos);
+  EXPECT_TRUE(matches(paths[2], fs::directory_iterator(dumps)->path().filename().string()));
+  EXPECT_TRUE(fs::exists(run / fs::path(paths[3]).filename())) << paths[3];
 }
 
 // With --json, standard output is JSON a script can read, whatever happened.

@@ -26,7 +26,7 @@ check "control: amd64" has '^ Architecture: amd64$' "$info"
 check "control: depends on libudev1 and libc6" has '^ Depends: .*libc6 \(>= [0-9.]+\).*libudev1' "$info"
 check "contents: the program" has '^-rwxr-xr-x root/root .* \./usr/bin/veltrane-upgrade$' "$contents"
 check "contents: the manual page" has ' \./usr/share/man/man1/veltrane-upgrade\.1\.gz$' "$contents"
-for doc in README.md copyright changelog.gz; do
+for doc in README copyright changelog.gz; do
   check "contents: $doc" has " \./usr/share/doc/veltrane-upgrade/${doc//./\\.}$" "$contents"
 done
 
@@ -41,7 +41,7 @@ dpkg-deb -x "$deb" "$work/root"
 program=$work/root/usr/bin/veltrane-upgrade
 run() { XDG_STATE_HOME=$work/state VELTRANE_LOCK_DIR=$work "$program" "$@" </dev/null; }
 check "unpacked: --version" has "^veltrane-upgrade ${version//./\\.} " "$(run --version)"
-check "unpacked: --help" has '^  --list ' "$(run --help)"
+check "unpacked: --help" has '^  -l, --list ' "$(run --help)"
 check "unpacked: --simulate --no" has '^Current Firmware Version: 3\.1\.0\.5\.091203$' "$(run --simulate --no)"
 check "unpacked: no build path" bash -c '! grep -rqF "$1" "$2"' _ "$here" "$work/root"
 man_warnings=$(zcat "$work/root/usr/share/man/man1/veltrane-upgrade.1.gz" | groff -man -Tutf8 -ww -z 2>&1)
