@@ -142,6 +142,7 @@ check() {
 
 has() { grep -qxF -- "$1" <<<"$seen"; }
 has_part() { grep -qF -- "$1" <<<"$seen"; }
+has_match() { grep -qE -- "$1" <<<"$seen"; }
 # The program's /log file holds each of these lines.
 run_log=""
 logged() { for line; do grep -qxF -- "$line" <(tr -d '\r' <"$run_log") || return 1; done; }
@@ -328,10 +329,16 @@ check "update: ready" has "upgrade=enabled"
 rm -f "$WINEPREFIX"/drive_c/FW_*.txt
 drive click 1015
 update_started=$(date +%s)
-drive click 1011
+# Asked once the hint counts the bytes programmed, in the same process: the
+# answer must come while the flash is written, not when the update is over.
+drive click 1011 -- wait-text 1017 " of 65536 bytes" 60 -- query-end-session -- read
+check "upgrade: the session may not end while the flash is programmed" has "query-end-session=FALSE"
+check "upgrade: ...answered in the middle of the write" has_match "^1017=[0-9]+ of 65536 bytes"
 drive wait-text 1010 "Firmware upgrading successfully done!" 180
 check "upgrade: success text" test $? -eq 0
 say "     update took $(($(date +%s) - update_started)) s"
+drive query-end-session
+check "upgrade: the session may end once it is done" has "query-end-session=TRUE"
 drive read
 check "upgrade: progress at 100" has "progress=100"
 check "upgrade: re-plug hint" has "1017=Re-plug the device after close this program to active the new firmware."
