@@ -178,9 +178,14 @@ camera_files() {
   printf '%s\n' "$@" >"$camera_dir/knobs.txt"
 }
 
+# The device path the system gives a camera in the port this one is in; its
+# moniker carries it, as a real camera's does, and arrivals name it.
+camera_path='\\?\usb#vid_3f2a&pid_0a51&mi_00#6&2a1b3c4d&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\global'
 register_camera() {
   cp "$vcam_dll" "$camera_dir/veltrane_vcam.dll"
   wine regsvr32 /s "$(win_path "$camera_dir/veltrane_vcam.dll")" >>"$log" 2>&1
+  wine reg add 'HKCR\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance\usb#vid_3f2a&pid_0a51&mi_00#sim0' \
+    /v DevicePath /d "$camera_path" /f >>"$log" 2>&1
 }
 
 unregister_camera() {
