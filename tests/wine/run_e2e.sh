@@ -497,14 +497,20 @@ for _ in $(seq 150); do
 done
 check "quiet: no window and no box" test "$shown" -eq 0
 drive device-change 0x8004
-drive device-change 0x8000
+# Another camera, and one of the model in another port, are not the one.
+for arrival in "vid_1e4b&pid_7a02&mi_00#6&2a1b3c4d&0&0000" "vid_3f2a&pid_0a51&mi_00#6&2a1b3c4d&0&0001"; do
+  drive device-change 0x8000 "${camera_path/vid_3f2a&pid_0a51&mi_00#6&2a1b3c4d&0&0000/"$arrival"}" 30
+  check "quiet: the arrival of $arrival does not end the wait" has "dialog: still there"
+done
+drive device-change 0x8000 "$camera_path"
 wait "$quiet_pid"
 check "quiet: exit code 0" test $? -eq 0
 wineserver -w
 check "quiet: the flash is what a clean update leaves" cmp -s "$camera_dir/flash.bin" "$work/flash-expected.bin"
 check "quiet: the log holds the messages, the result and both versions" logged \
   "UVC: completed to download code." "result: done (0)" "vendor id: 0x3F2A" \
-  "version before: 3.1.0.5.091203" "version after: 3.1.0.6.100108"
+  "version before: 3.1.0.5.091203" "version after: 3.1.0.6.100108" \
+  'port: USB\VID_3F2A&PID_0A51&MI_00\6&2A1B3C4D&0&0000'
 check "quiet: the log names the update record" grep -qE '^record: C:\\.*camera-data-' "$run_log"
 
 # --- /upgrade /no, a camera whose flash says newer firmware: exit code 4,
