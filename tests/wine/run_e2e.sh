@@ -147,6 +147,17 @@ has_match() { grep -qE -- "$1" <<<"$seen"; }
 run_log=""
 logged() { for line; do grep -qxF -- "$line" <(tr -d '\r' <"$run_log") || return 1; done; }
 
+# Until /quiet run $1 waits for its restarted camera; shown=1 when a window
+# or a box showed meanwhile.
+await_restart() {
+  shown=0
+  for _ in $(seq 150); do
+    grep -qF "Waiting up to 20 s for the camera to come back." "$run_log" 2>/dev/null && break
+    kill -0 "$1" 2>/dev/null || break
+    drive unseen 1 || shown=1
+  done
+}
+
 shot() { import -window root "$shots/$1.png" >>"$log" 2>&1 || say "screenshot $1 failed"; }
 
 app_pid=""
@@ -448,17 +459,29 @@ drive wait-text 1010 "Upgrade failed. The new firmware was not activated." 30
 stop_app
 check "lost data: No leaves the flash as it was" cmp -s "$camera_dir/flash.bin" "$work/flash-failed.bin"
 
-# --- The next run with the records back: the unplugged run's is the only
-# unfinished one, so the camera's data comes from it without a question.
+# --- The next runs with the records back: the unplugged run's is the only
+# unfinished one, but nothing left of the camera's own data says whose it is.
+# /yes does not choose: the run stops before erasing and names the record;
+# the run that names it with /restorefrom gets the camera's data back.
 rm -rf "$backups"
 mv "$backups.aside" "$backups"
-start_app
-drive box "" yes 90
-drive wait-dialog 30
-drive click 1011
-drive wait-text 1010 "Firmware upgrading successfully done!" 180
+run_log=$work/needs-decision.log && rm -f "$run_log"
+timeout 120 wine "$app" /upgrade /yes /quiet /log "$(win_path "$run_log")" >>"$log" 2>&1
+check "needs decision: exit code 6" test $? -eq 6
+wineserver -w
+check "needs decision: nothing was erased" cmp -s "$camera_dir/flash.bin" "$work/flash-failed.bin"
+check "needs decision: the log says why, and how to go on" logged "result: needs-decision (6)" \
+  "Answer: none (only the camera's owner can tell)" "  Run the update again with /restorefrom FILE to restore this camera's own record, or with /withoutowndata to go on with its settings blank."
+# The record the log names is the one the next run restores from.
+record=$(tr -d '\r' <"$run_log" | sed -n 's/^ *saved .*, file \(C:.*\)$/\1/p')
+run_log=$work/restore-from.log && rm -f "$run_log"
+timeout 120 wine "$app" /upgrade /yes /quiet /restorefrom "$record" /log "$(win_path "$run_log")" >>"$log" 2>&1 &
+restore_pid=$!
+await_restart "$restore_pid"
+drive device-change 0x8004 -- device-change 0x8000 "$camera_path"
+wait "$restore_pid"
 check "restored: the update succeeds" test $? -eq 0
-stop_app
+wineserver -w
 expected_flash "$work/flash-before-unplug.bin" "$work/flash-restored-expected.bin"
 check "restored: the flash holds the camera's own data" cmp -s "$camera_dir/flash.bin" "$work/flash-restored-expected.bin"
 
@@ -489,12 +512,7 @@ run_log=$work/quiet.log
 rm -f "$run_log"
 timeout 120 wine "$app" /upgrade /yes /quiet /log "$(win_path "$run_log")" >>"$log" 2>&1 &
 quiet_pid=$!
-shown=0
-for _ in $(seq 150); do
-  grep -qF "Waiting up to 20 s for the camera to come back." "$run_log" 2>/dev/null && break
-  kill -0 "$quiet_pid" 2>/dev/null || break
-  drive unseen 1 || shown=1
-done
+await_restart "$quiet_pid"
 check "quiet: no window and no box" test "$shown" -eq 0
 drive device-change 0x8004
 # Another camera, and one of the model in another port, are not the one.

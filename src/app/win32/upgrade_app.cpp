@@ -121,6 +121,7 @@ RunStatus UpgradeApp::RunDialog(const CommandLine& line, RunLog& log) {
   AnsiTextRules text_rules;
   Win32WriteGuard guard(window_view);
   UpgradeDialog dialog(state, view, session, sleeper, clock, guard);
+  dialog.SetOwnDataChoice(line.own_data);
   dialog.Config().SetTextRules(text_rules);
   dialog.SetDumpDirectory(kDumpDirectory);
   dialog.SetDumpFallbackDirectory(UserDocumentsDirectory());
