@@ -16,6 +16,10 @@ TEST(CommandLine, OptionsInAnyCaseWithEitherPrefix) {
   EXPECT_EQ(line.log_file, L"C:\\run log.txt");
   EXPECT_EQ(ParseCommandLine({L"/yes"}).run.answer, AnswerMode::kYes);
   EXPECT_TRUE(ParseCommandLine({L"/?"}).help);
+  // UTF-8, as the engine compares record paths.
+  const OwnDataChoice own = ParseCommandLine({L"/RestoreFrom", L"C:\\D\u00e4ten\\r.txt"}).own_data;
+  EXPECT_EQ(own.restore_from + own.restore_option, "C:\\D\xc3\xa4ten\\r.txt/restorefrom FILE");
+  EXPECT_TRUE(ParseCommandLine({L"-withoutowndata"}).own_data.without_own_data);
 }
 
 // The first problem is reported (the Wine test has the rest of the line
@@ -25,6 +29,8 @@ TEST(CommandLine, WrongLinesAreUsageErrors) {
   EXPECT_EQ(ParseCommandLine({L"/log"}).error, "/log needs a file name");
   EXPECT_EQ(ParseCommandLine({L"/LOG", L"/quiet"}).error, "/LOG needs a file name");
   EXPECT_EQ(ParseCommandLine({L"/yes", L"/no"}).error, "/yes and /no can not both be given");
+  EXPECT_EQ(ParseCommandLine({L"/withoutowndata", L"/restorefrom", L"r.txt"}).error,
+            "/restorefrom and /withoutowndata can not both be given");
   EXPECT_EQ(ParseCommandLine({L"/bogus", L"/x"}).error, "Unknown option: /bogus");
 }
 

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "app/control_ids.h"
 #include "app/win32/resource.h"
@@ -139,6 +141,23 @@ TEST_F(Win32DialogViewTest, DispatchLeavesAQuitForTheLoopThatOwnsIt) {
   ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(message.wParam, 42u);
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+}
+
+TEST_F(Win32DialogViewTest, DuringTheWriteOnlySentMessagesAreAnswered) {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+  PostMessageA(window.Get(), WM_APP, 0, 0);
+  std::atomic<bool> answered = false;
+  std::thread system([&] {
+    DWORD_PTR result = 0;
+    answered = SendMessageTimeoutA(window.Get(), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000,
+                                   &result) != 0;
+  });
+  for (int i = 0; i < 500 && !answered; ++i, Sleep(10)) view.DispatchSentMessages();
+  system.join();
+  EXPECT_TRUE(answered);
+  // What was posted (input, timers, the application's own) waits for the loop.
+  EXPECT_TRUE(PeekMessageA(&message, window.Get(), WM_APP, WM_APP, PM_REMOVE));
 }
 
 }  // namespace

@@ -135,6 +135,15 @@ int UpgradeDialog::BindDevice(const std::string& display_name, const std::string
   return 0;
 }
 
+bool UpgradeDialog::IsUpdatedCamera(const std::string& name) const {
+  if (last_update_device_.empty()) return false;
+  const DeviceIds ids = ExtractLastIds(ToLowerAscii(name));
+  const DeviceIds updated = ExtractLastIds(ToLowerAscii(last_update_device_));
+  if (ids.vendor != updated.vendor || ids.product != updated.product) return false;
+  const std::string port = capture_session_.PortOf(last_update_device_);
+  return port.empty() || capture_session_.PortOf(name) == port;
+}
+
 void UpgradeDialog::SelectDevice() {
   if (view_.ComboCount() == 0) return;
   const int selection = view_.ComboSelection();

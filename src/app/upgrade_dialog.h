@@ -119,6 +119,12 @@ class UpgradeDialog {
   const std::string& LastVersionText() const { return last_version_text_; }
   // The update record this run wrote for the bound camera; empty for none.
   std::string LastRecordPath();
+  // The display name of the camera the last update ran on; empty before any.
+  const std::string& LastUpdateDevice() const { return last_update_device_; }
+  // Whether `name` (a display name, or the device path an arrival names) is
+  // that camera: the same USB ids on the same device instance path, or by
+  // the ids alone when its own path is unknown.
+  bool IsUpdatedCamera(const std::string& name) const;
   // True when the last update did all its options asked for, and checked it.
   bool LastUpdateSucceeded() const { return last_update_end_ != UpdateEnd::kFailed; }
   bool Updating() const { return updating_; }

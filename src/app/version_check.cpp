@@ -23,9 +23,14 @@ CheckOutcome UpgradeDialog::CheckFirmwareVersion(CheckVariant variant) {
   if (arrival) {
     ScanDevices();
     if (view_.ComboCount() == 0 || device_paths_.empty()) return CheckOutcome::kStopped;
+    // After an update the camera it ran on, when it is listed: a restarted
+    // camera shows its new version, not another camera's; else the first.
+    std::size_t index = 0;
+    while (index < device_paths_.size() && !IsUpdatedCamera(device_paths_[index])) ++index;
+    if (index == device_paths_.size() || index >= device_names_.size()) index = 0;
     // Copies: binding must not hold references into lists a rescan rebuilds.
-    const std::string path = device_paths_[0];
-    const std::string name = device_names_[0];
+    const std::string path = device_paths_[index];
+    const std::string name = device_names_[index];
     BindDevice(path, name);
   }
 

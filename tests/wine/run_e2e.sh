@@ -142,9 +142,21 @@ check() {
 
 has() { grep -qxF -- "$1" <<<"$seen"; }
 has_part() { grep -qF -- "$1" <<<"$seen"; }
+has_match() { grep -qE -- "$1" <<<"$seen"; }
 # The program's /log file holds each of these lines.
 run_log=""
 logged() { for line; do grep -qxF -- "$line" <(tr -d '\r' <"$run_log") || return 1; done; }
+
+# Until /quiet run $1 waits for its restarted camera; shown=1 when a window
+# or a box showed meanwhile.
+await_restart() {
+  shown=0
+  for _ in $(seq 150); do
+    grep -qF "Waiting up to 20 s for the camera to come back." "$run_log" 2>/dev/null && break
+    kill -0 "$1" 2>/dev/null || break
+    drive unseen 1 || shown=1
+  done
+}
 
 shot() { import -window root "$shots/$1.png" >>"$log" 2>&1 || say "screenshot $1 failed"; }
 
@@ -177,9 +189,14 @@ camera_files() {
   printf '%s\n' "$@" >"$camera_dir/knobs.txt"
 }
 
+# The device path the system gives a camera in the port this one is in; its
+# moniker carries it, as a real camera's does, and arrivals name it.
+camera_path='\\?\usb#vid_3f2a&pid_0a51&mi_00#6&2a1b3c4d&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\global'
 register_camera() {
   cp "$vcam_dll" "$camera_dir/veltrane_vcam.dll"
   wine regsvr32 /s "$(win_path "$camera_dir/veltrane_vcam.dll")" >>"$log" 2>&1
+  wine reg add 'HKCR\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance\usb#vid_3f2a&pid_0a51&mi_00#sim0' \
+    /v DevicePath /d "$camera_path" /f >>"$log" 2>&1
 }
 
 unregister_camera() {
@@ -328,10 +345,16 @@ check "update: ready" has "upgrade=enabled"
 rm -f "$WINEPREFIX"/drive_c/FW_*.txt
 drive click 1015
 update_started=$(date +%s)
-drive click 1011
+# Asked once the hint counts the bytes programmed, in the same process: the
+# answer must come while the flash is written, not when the update is over.
+drive click 1011 -- wait-text 1017 " of 65536 bytes" 60 -- query-end-session -- read
+check "upgrade: the session may not end while the flash is programmed" has "query-end-session=FALSE"
+check "upgrade: ...answered in the middle of the write" has_match "^1017=[0-9]+ of 65536 bytes"
 drive wait-text 1010 "Firmware upgrading successfully done!" 180
 check "upgrade: success text" test $? -eq 0
 say "     update took $(($(date +%s) - update_started)) s"
+drive query-end-session
+check "upgrade: the session may end once it is done" has "query-end-session=TRUE"
 drive read
 check "upgrade: progress at 100" has "progress=100"
 check "upgrade: re-plug hint" has "1017=Re-plug the device after close this program to active the new firmware."
@@ -436,17 +459,29 @@ drive wait-text 1010 "Upgrade failed. The new firmware was not activated." 30
 stop_app
 check "lost data: No leaves the flash as it was" cmp -s "$camera_dir/flash.bin" "$work/flash-failed.bin"
 
-# --- The next run with the records back: the unplugged run's is the only
-# unfinished one, so the camera's data comes from it without a question.
+# --- The next runs with the records back: the unplugged run's is the only
+# unfinished one, but nothing left of the camera's own data says whose it is.
+# /yes does not choose: the run stops before erasing and names the record;
+# the run that names it with /restorefrom gets the camera's data back.
 rm -rf "$backups"
 mv "$backups.aside" "$backups"
-start_app
-drive box "" yes 90
-drive wait-dialog 30
-drive click 1011
-drive wait-text 1010 "Firmware upgrading successfully done!" 180
+run_log=$work/needs-decision.log && rm -f "$run_log"
+timeout 120 wine "$app" /upgrade /yes /quiet /log "$(win_path "$run_log")" >>"$log" 2>&1
+check "needs decision: exit code 6" test $? -eq 6
+wineserver -w
+check "needs decision: nothing was erased" cmp -s "$camera_dir/flash.bin" "$work/flash-failed.bin"
+check "needs decision: the log says why, and how to go on" logged "result: needs-decision (6)" \
+  "Answer: none (only the camera's owner can tell)" "  Run the update again with /restorefrom FILE to restore this camera's own record, or with /withoutowndata to go on with its settings blank."
+# The record the log names is the one the next run restores from.
+record=$(tr -d '\r' <"$run_log" | sed -n 's/^ *saved .*, file \(C:.*\)$/\1/p')
+run_log=$work/restore-from.log && rm -f "$run_log"
+timeout 120 wine "$app" /upgrade /yes /quiet /restorefrom "$record" /log "$(win_path "$run_log")" >>"$log" 2>&1 &
+restore_pid=$!
+await_restart "$restore_pid"
+drive device-change 0x8004 -- device-change 0x8000 "$camera_path"
+wait "$restore_pid"
 check "restored: the update succeeds" test $? -eq 0
-stop_app
+wineserver -w
 expected_flash "$work/flash-before-unplug.bin" "$work/flash-restored-expected.bin"
 check "restored: the flash holds the camera's own data" cmp -s "$camera_dir/flash.bin" "$work/flash-restored-expected.bin"
 
@@ -477,22 +512,23 @@ run_log=$work/quiet.log
 rm -f "$run_log"
 timeout 120 wine "$app" /upgrade /yes /quiet /log "$(win_path "$run_log")" >>"$log" 2>&1 &
 quiet_pid=$!
-shown=0
-for _ in $(seq 150); do
-  grep -qF "Waiting up to 20 s for the camera to come back." "$run_log" 2>/dev/null && break
-  kill -0 "$quiet_pid" 2>/dev/null || break
-  drive unseen 1 || shown=1
-done
+await_restart "$quiet_pid"
 check "quiet: no window and no box" test "$shown" -eq 0
 drive device-change 0x8004
-drive device-change 0x8000
+# Another camera, and one of the model in another port, are not the one.
+for arrival in "vid_1e4b&pid_7a02&mi_00#6&2a1b3c4d&0&0000" "vid_3f2a&pid_0a51&mi_00#6&2a1b3c4d&0&0001"; do
+  drive device-change 0x8000 "${camera_path/vid_3f2a&pid_0a51&mi_00#6&2a1b3c4d&0&0000/"$arrival"}" 30
+  check "quiet: the arrival of $arrival does not end the wait" has "dialog: still there"
+done
+drive device-change 0x8000 "$camera_path"
 wait "$quiet_pid"
 check "quiet: exit code 0" test $? -eq 0
 wineserver -w
 check "quiet: the flash is what a clean update leaves" cmp -s "$camera_dir/flash.bin" "$work/flash-expected.bin"
 check "quiet: the log holds the messages, the result and both versions" logged \
   "UVC: completed to download code." "result: done (0)" "vendor id: 0x3F2A" \
-  "version before: 3.1.0.5.091203" "version after: 3.1.0.6.100108"
+  "version before: 3.1.0.5.091203" "version after: 3.1.0.6.100108" \
+  'port: USB\VID_3F2A&PID_0A51&MI_00\6&2A1B3C4D&0&0000'
 check "quiet: the log names the update record" grep -qE '^record: C:\\.*camera-data-' "$run_log"
 
 # --- /upgrade /no, a camera whose flash says newer firmware: exit code 4,

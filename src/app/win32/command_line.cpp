@@ -1,10 +1,12 @@
 #include "app/win32/command_line.h"
 
 #include <cwctype>
+#include <filesystem>
 #include <memory>
 
 #include "app/win32/windows_api.h"
 #include "camera/dshow/ansi_text.h"
+#include "update/camera_data_backup.h"
 
 // After windows.h: it declares CommandLineToArgvW.
 #include <shellapi.h>
@@ -25,6 +27,8 @@ bool IsOption(const std::wstring& arg) {
 
 CommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
   CommandLine line;
+  line.own_data.restore_option = "/restorefrom FILE";
+  line.own_data.without_option = "/withoutowndata";
   bool yes = false;
   bool no = false;
   // The first problem is the one reported; the rest is still read, so that
@@ -49,17 +53,27 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
       line.quiet = true;
     } else if (name == L"?") {
       line.help = true;
-    } else if (name == L"log") {
+    } else if (name == L"log" || name == L"restorefrom") {
       if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1][0] == L'/') {
         fail(shown + " needs a file name");
         continue;
       }
-      line.log_file = args[++i];
+      if (name == L"log") {
+        line.log_file = args[++i];
+      } else {
+        // Record paths are UTF-8, as the engine compares them.
+        line.own_data.restore_from = PathText(std::filesystem::path(args[++i]));
+      }
+    } else if (name == L"withoutowndata") {
+      line.own_data.without_own_data = true;
     } else {
       fail("Unknown option: " + shown);
     }
   }
   if (yes && no) fail("/yes and /no can not both be given");
+  if (!line.own_data.restore_from.empty() && line.own_data.without_own_data) {
+    fail("/restorefrom and /withoutowndata can not both be given");
+  }
   line.run.answer = yes ? AnswerMode::kYes : no ? AnswerMode::kNo : AnswerMode::kAsk;
   return line;
 }
@@ -78,7 +92,7 @@ std::vector<std::wstring> ProgramArguments() {
 
 std::string UsageText(const std::string& title) {
   return title +
-         " [/upgrade] [/yes | /no] [/quiet] [/log FILE]\n"
+         " [/upgrade] [/yes | /no] [/quiet] [/log FILE] [/restorefrom FILE | /withoutowndata]\n"
          "\n"
          "/upgrade: press Upgrade once the camera is found, and end when the update has ended.\n"
          "/yes, /no: answer every question Yes (or No) without asking.\n"
@@ -86,9 +100,14 @@ std::string UsageText(const std::string& title) {
          "without /yes or /no are answered No.\n"
          "/log FILE: append the messages, the questions and their answers, and the result to "
          "FILE.\n"
+         "/restorefrom FILE: where an earlier update was cut short and the camera can't tell "
+         "which update record holds its own settings, restore them from this record (/yes never "
+         "chooses one).\n"
+         "/withoutowndata: in that case go on with the camera's lost settings blank.\n"
          "/?: show this text.\n"
          "\n"
-         "Exit codes: 0 done, 1 failed, 2 usage, 3 no camera, 4 declined, 5 busy.";
+         "Exit codes: 0 done, 1 failed, 2 usage, 3 no camera, 4 declined, 5 busy, 6 needs "
+         "decision.";
 }
 
 }  // namespace veltrane::win32

@@ -1,5 +1,6 @@
 // The Windows program's command line, mapped onto the run options both
-// programs share: /upgrade, /yes, /no, /quiet, /log FILE and /?.
+// programs share: /upgrade, /yes, /no, /quiet, /log FILE, /restorefrom FILE,
+// /withoutowndata and /?.
 #pragma once
 
 #include <string>
@@ -11,6 +12,9 @@ namespace veltrane::win32 {
 
 struct CommandLine {
   RunOptions run;
+  // The owner's answer to "whose data is this"; the message that asks for
+  // one names the options the Windows way.
+  OwnDataChoice own_data;
   // No window at all: boxes go to the log, questions without an answer
   // mode are answered No.
   bool quiet = false;

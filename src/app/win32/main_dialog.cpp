@@ -1,5 +1,7 @@
 #include "app/win32/main_dialog.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -7,6 +9,7 @@
 #include "app/control_ids.h"
 #include "app/win32/about_dialog.h"
 #include "app/win32/resource.h"
+#include "camera/dshow/ansi_text.h"
 #include "camera/dshow/dshow_guids.h"
 
 namespace veltrane::win32 {
@@ -34,10 +37,30 @@ constexpr UINT_PTR kReturnTimer = 1;
 // As long as the terminal program waits for a restarted camera.
 constexpr UINT kReturnWaitMs = 20000;
 
+// Larger records than this are not read past it: no device path is as long.
+constexpr std::size_t kLongestRecord = 4096;
+
 constexpr char kUpgradeDisabledNote[] = "The Upgrade button is disabled; nothing was changed.";
 constexpr char kAwaitingReturnNote[] = "Waiting up to 20 s for the camera to come back.";
 constexpr char kNotBackNote[] =
     "The camera did not come back within 20 s; re-plug it to start the new firmware.";
+
+// The device path a device-interface arrival's record names (the wide record
+// for a Unicode window, as the system sends it); empty for any other record.
+std::string ArrivedDevice(HWND window, LPARAM record) {
+  const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(record);
+  if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return {};
+  constexpr std::size_t kNameAt = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+  static_assert(kNameAt == offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name));
+  const std::size_t size = std::min<std::size_t>(header->dbch_size, kLongestRecord);
+  if (size <= kNameAt) return {};
+  const auto* name = reinterpret_cast<const char*>(record) + kNameAt;
+  if (IsWindowUnicode(window) == FALSE) return std::string(name, strnlen(name, size - kNameAt));
+  std::wstring wide((size - kNameAt) / sizeof(wchar_t), L'\0');
+  std::memcpy(wide.data(), name, wide.size() * sizeof(wchar_t));
+  wide.resize(std::min(wide.find(L'\0'), wide.size()));
+  return dshow::WideToAnsi(wide.c_str());
+}
 
 }  // namespace
 
@@ -124,7 +147,7 @@ INT_PTR MainDialog::Handle(HWND window, UINT message, WPARAM wparam, LPARAM lpar
     case WM_DEVICECHANGE: {
       logic_.OnDeviceChange(static_cast<unsigned>(wparam));
       const INT_PTR granted = Answer(window, TRUE);
-      if (wparam == ctl::kDeviceArrival) OnArrival(window);
+      if (wparam == ctl::kDeviceArrival) OnArrival(window, ArrivedDevice(window, lparam));
       return granted;
     }
     case kStartupEnded:
@@ -180,16 +203,16 @@ void MainDialog::Upgrade(HWND window) {
   if (logic_.Updating()) return;
   version_before_ = logic_.LastVersionText();
   version_after_.clear();
-  arrivals_ = 0;
+  returned_ = false;
   upgraded_ = true;
   logic_.OnUpgrade();
   status_ = UpdateStatus(logic_);
   // Events of the restart that came during the update have been handled.
-  if (arrivals_ > 0) version_after_ = logic_.LastVersionText();
+  if (returned_) version_after_ = logic_.LastVersionText();
   if (!mode_.press_upgrade) return;
   const UpdateEnd end = logic_.LastUpdateEnd();
   const bool restarted = end == UpdateEnd::kActivated || end == UpdateEnd::kNothingWritten;
-  if (!restarted || arrivals_ > 0) return End(window);
+  if (!restarted || returned_) return End(window);
   // The camera shows the version it now runs once it is back; a camera that
   // stays away must not keep the run from ending.
   logged_.AppendLog(kAwaitingReturnNote);
@@ -197,10 +220,13 @@ void MainDialog::Upgrade(HWND window) {
   SetTimer(window, kReturnTimer, kReturnWaitMs, nullptr);
 }
 
-void MainDialog::OnArrival(HWND window) {
-  ++arrivals_;
+void MainDialog::OnArrival(HWND window, const std::string& device) {
+  // Another camera, or one of the model in another port, is not the one
+  // that restarted: it neither ends the wait nor says what that one runs.
+  if (!upgraded_ || !logic_.IsUpdatedCamera(device)) return;
+  returned_ = true;
   // During the update the event waits until the update has ended.
-  if (!upgraded_ || logic_.Updating()) return;
+  if (logic_.Updating()) return;
   version_after_ = logic_.LastVersionText();
   if (awaiting_return_) End(window);
 }

@@ -65,7 +65,7 @@ class MainDialog {
   // The command line's part, once the start-up has run.
   void AfterStartup(HWND window);
   void Upgrade(HWND window);
-  void OnArrival(HWND window);
+  void OnArrival(HWND window, const std::string& device);
   // Closes the dialog with `result`; a hidden one ends the run instead.
   void Close(HWND window, INT_PTR result);
   // Ends the run with its status.
@@ -82,8 +82,8 @@ class MainDialog {
   std::string version_before_;
   std::string version_after_;
   bool upgraded_ = false;
-  // Arrivals since the last update started.
-  int arrivals_ = 0;
+  // The camera the last update ran on has arrived since it started.
+  bool returned_ = false;
   // /upgrade's update restarted the camera; the run ends when it is back.
   bool awaiting_return_ = false;
 };

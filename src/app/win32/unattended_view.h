@@ -34,6 +34,7 @@ class UnattendedView final : public DialogView {
   int ComboSelection() override { return window_.ComboSelection(); }
   void Repaint() override { window_.Repaint(); }
   void DispatchOneMessage() override { window_.DispatchOneMessage(); }
+  void DispatchSentMessages() override { window_.DispatchSentMessages(); }
   BoxAnswer MessageBox(BoxKind kind, const std::string& text, const std::string& caption) override;
 
  private:

@@ -1,5 +1,6 @@
 #include "app/win32/upgrade_app.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -120,6 +121,7 @@ RunStatus UpgradeApp::RunDialog(const CommandLine& line, RunLog& log) {
   AnsiTextRules text_rules;
   Win32WriteGuard guard(window_view);
   UpgradeDialog dialog(state, view, session, sleeper, clock, guard);
+  dialog.SetOwnDataChoice(line.own_data);
   dialog.Config().SetTextRules(text_rules);
   dialog.SetDumpDirectory(kDumpDirectory);
   dialog.SetDumpFallbackDirectory(UserDocumentsDirectory());
@@ -133,16 +135,26 @@ RunStatus UpgradeApp::RunDialog(const CommandLine& line, RunLog& log) {
 
   CameraReport report;
   report.status = window.Status();
-  if (dialog.DevicePaths().empty()) {
+  // The camera the update ran on, whatever else came and went; without an
+  // update, the one the start-up bound.
+  report.device = dialog.LastUpdateDevice();
+  if (report.device.empty() && !dialog.DevicePaths().empty()) {
+    report.device = dialog.DevicePaths()[0];
+  }
+  if (report.device.empty()) {
     log.Result(report.status);
     return report.status;
   }
-  // The camera bound last: the start-up's, or the one that came back.
-  report.device = dialog.DevicePaths()[0];
   const DeviceIds ids = ExtractLastIds(ToLowerAscii(report.device));
   report.vendor_id = ids.vendor;
   report.product_id = ids.product;
-  if (!dialog.DeviceNames().empty()) report.name = dialog.DeviceNames()[0];
+  report.port = session.PortOf(report.device);
+  const std::vector<std::string>& paths = dialog.DevicePaths();
+  const auto listed = std::find(paths.begin(), paths.end(), report.device);
+  const auto index = static_cast<std::size_t>(listed - paths.begin());
+  if (listed != paths.end() && index < dialog.DeviceNames().size()) {
+    report.name = dialog.DeviceNames()[index];
+  }
   report.version_before = window.VersionBefore();
   report.version_after = window.VersionAfter();
   report.record = dialog.LastRecordPath();

@@ -66,6 +66,15 @@ void Win32DialogView::DispatchOneMessage() {
   DispatchMessageA(&message);
 }
 
+void Win32DialogView::DispatchSentMessages() {
+  // PeekMessage delivers what other threads and processes sent before it
+  // looks at the queue; with only QS_SENDMESSAGE asked for and nothing
+  // removed it looks at nothing else, so no input, paint or timer runs
+  // inside the write. One call per transfer: no loop, no allocation.
+  MSG message;
+  PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
 Win32DialogView::BoxStyle Win32DialogView::StyleOf(BoxKind kind) {
   switch (kind) {
     case BoxKind::kError:

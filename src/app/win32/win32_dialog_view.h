@@ -32,6 +32,7 @@ class Win32DialogView : public DialogView {
   int ComboSelection() override;
   void Repaint() override;
   void DispatchOneMessage() override;
+  void DispatchSentMessages() override;
   BoxAnswer MessageBox(BoxKind kind, const std::string& text, const std::string& caption) override;
 
   // MessageBoxA's owner, flags for a kind of box.

@@ -27,6 +27,18 @@ HRESULT Create(const GUID& clsid, const GUID& iid, void** object) {
   return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, object);
 }
 
+// A text property of a device; empty when it has none.
+std::string ReadText(IPropertyBag& bag, const wchar_t* name) {
+  VARIANT value;
+  VariantInit(&value);
+  std::string text;
+  if (SUCCEEDED(bag.Read(name, &value, nullptr)) && value.vt == VT_BSTR) {
+    text = WideToAnsi(value.bstrVal);
+  }
+  VariantClear(&value);
+  return text;
+}
+
 }  // namespace
 
 DShowCaptureSession::DShowCaptureSession(XuChannel& channel) : channel_(channel) {
@@ -56,20 +68,17 @@ HResult DShowCaptureSession::EnumerateDevices(std::vector<std::string>& display_
   ComPtr<IMoniker> moniker;
   while (monikers->Next(1, moniker.Put(), nullptr) == S_OK) {
     CoTaskString wide_name;
+    std::string display;
     if (SUCCEEDED(moniker->GetDisplayName(nullptr, nullptr, wide_name.Put()))) {
-      display_names.push_back(DisplayNameToAnsi(wide_name.Get()));
+      display = DisplayNameToAnsi(wide_name.Get());
+      display_names.push_back(display);
     }
     ComPtr<IPropertyBag> bag;
     if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, kIidPropertyBag, bag.PutVoid())) &&
         bag) {
-      VARIANT value;
-      VariantInit(&value);
-      std::string friendly;
-      if (SUCCEEDED(bag->Read(L"FriendlyName", &value, nullptr)) && value.vt == VT_BSTR) {
-        friendly = WideToAnsi(value.bstrVal);
-      }
-      friendly_names.push_back(friendly);
-      VariantClear(&value);
+      friendly_names.push_back(ReadText(*bag.Get(), L"FriendlyName"));
+      std::string path = ReadText(*bag.Get(), L"DevicePath");
+      if (!display.empty() && !path.empty()) device_paths_[display] = std::move(path);
     }
   }
   return 0;
@@ -138,6 +147,13 @@ HResult DShowCaptureSession::BuildGraph(const std::string& wanted_display_name) 
   }
   channel_.SetPropertyInterface(std::move(adapter));
   return 0;
+}
+
+std::string DShowCaptureSession::PortOf(const std::string& name) const {
+  std::string port = CaptureSession::PortOf(name);
+  if (!port.empty()) return port;
+  const auto found = device_paths_.find(name);
+  return found == device_paths_.end() ? port : CaptureSession::PortOf(found->second);
 }
 
 HResult DShowCaptureSession::Teardown() {

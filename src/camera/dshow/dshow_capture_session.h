@@ -10,6 +10,7 @@
 #include <dshow.h>
 // clang-format on
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ class DShowCaptureSession : public CaptureSession {
                            std::vector<std::string>& friendly_names) override;
   HResult BuildGraph(const std::string& wanted_display_name) override;
   HResult Teardown() override;
+  // The device instance path the display name carries; else the one in the
+  // DevicePath property the last listing read for it (a device whose
+  // display name names no path, as a filter registered by name).
+  std::string PortOf(const std::string& name) const override;
 
   // Binds the device whose display name equals `wanted` byte for byte. The
   // enumerator's failure code, else 0 whether or not a device matched.
@@ -50,6 +55,8 @@ class DShowCaptureSession : public CaptureSession {
   HResult Fail(HRESULT result);
 
   XuChannel& channel_;
+  // DevicePath of each device listed so far, by display name.
+  std::map<std::string, std::string> device_paths_;
   ComPtr<ICaptureGraphBuilder2> builder_;
   ComPtr<IGraphBuilder> graph_;
   ComPtr<IBaseFilter> capture_filter_;

@@ -19,10 +19,13 @@
 //                                         the About box must open
 //   gui_driver close-about SECONDS        presses the About box's OK
 //   gui_driver wait-gone SECONDS          the main dialog has closed
-//   gui_driver device-change EVENT        posts WM_DEVICECHANGE (0x8000 arrival,
-//                                         0x8004 removal complete) to the dialog,
-//                                         shown or hidden
+//   gui_driver device-change EVENT [PATH [SECONDS]]
+//                                         sends WM_DEVICECHANGE (0x8000 arrival,
+//                                         0x8004 removal complete) for device PATH to
+//                                         the dialog, shown or hidden; waits SECONDS
+//                                         (1) for the handler
 //   gui_driver query-end-session          sends WM_QUERYENDSESSION; prints the answer
+//   gui_driver COMMAND -- COMMAND...      each in turn in one process, until one fails
 // windows.h must come first.
 // clang-format off
 #include <windows.h>
@@ -35,6 +38,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -273,24 +277,28 @@ int Run(const std::vector<std::string>& args) {
     HWND dialog = FindWindowA(kDialogClass, kDialogTitle);
     if (dialog == nullptr) return 1;
     const auto event = static_cast<WPARAM>(std::strtoul(args[1].c_str(), nullptr, 0));
-    // What the system sends for a capture device interface. These events
-    // carry a record, so they can only be sent, not posted; the handler may
-    // sit in a message box, so the driver doesn't wait for it to return.
-    static constexpr char kPath[] = "\\\\?\\usb#vid_3f2a&pid_0a51&mi_00#sim0";
-    std::vector<unsigned char> record(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) + sizeof(kPath), 0);
-    DEV_BROADCAST_DEVICEINTERFACE_A header{};
+    // What the system sends a Unicode window for a capture device interface.
+    // These events carry a record, so they can only be sent, not posted; the
+    // handler may sit in a message box, so by default the driver doesn't
+    // wait long for it to return.
+    std::wstring path = L"\\\\?\\usb#vid_3f2a&pid_0a51&mi_00#sim0";
+    if (args.size() >= 3) path.assign(args[2].begin(), args[2].end());
+    const std::size_t name_at = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+    std::vector<unsigned char> record(name_at + (path.size() + 1) * sizeof(wchar_t), 0);
+    DEV_BROADCAST_DEVICEINTERFACE_W header{};
     header.dbcc_size = static_cast<DWORD>(record.size());
     header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     header.dbcc_classguid = {
         0x65E8773D, 0x8F56, 0x11D0, {0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
-    std::memcpy(record.data(), &header, sizeof(header));
-    std::memcpy(record.data() + offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name), kPath,
-                sizeof(kPath));
+    std::memcpy(record.data(), &header, name_at);
+    std::memcpy(record.data() + name_at, path.c_str(), path.size() * sizeof(wchar_t));
     DWORD_PTR result = 0;
+    const auto wait_ms = static_cast<UINT>(args.size() >= 4 ? seconds(3) * 1000 : 1000);
     const LRESULT sent =
-        SendMessageTimeoutA(dialog, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(record.data()),
-                            SMTO_NORMAL, 1000, &result);
+        SendMessageTimeoutW(dialog, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(record.data()),
+                            SMTO_NORMAL, wait_ms, &result);
     std::printf("device-change: %s\n", sent != 0 ? "handled" : "delivered, handler still busy");
+    std::printf("dialog: %s\n", IsWindow(dialog) ? "still there" : "gone");
     return 0;
   }
   if (command == "query-end-session") {
@@ -318,8 +326,15 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  const int result = Run(args);
+  std::vector<std::string> args;
+  int result = 0;
+  for (int i = 1; i <= argc && result == 0; ++i) {
+    if (i < argc && std::strcmp(argv[i], "--") != 0) {
+      args.emplace_back(argv[i]);
+    } else {
+      result = Run(std::exchange(args, {}));
+    }
+  }
   std::fflush(stdout);
   return result;
 }
