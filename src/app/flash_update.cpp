@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -505,6 +506,14 @@ void UpgradeDialog::DumpFlash(std::uint32_t count) {
   view_.Repaint();
 
   dump_moved_to_.clear();
+  // The dump is part of the write's stretch: the window keeps answering
+  // whether the session may end.
+  struct Answering {
+    XuChannel& xu;
+    std::function<void()> previous;
+    ~Answering() { xu.after_transfer = std::move(previous); }
+  } answering{state_.xu, state_.xu.after_transfer};
+  state_.xu.after_transfer = [this] { view_.DispatchSentMessages(); };
   const std::string name = DumpFileName(clock_.LocalTime());
   std::string path = dump_dir_ + name;
   const auto on_failure = [&](DumpReadFailure failure) {

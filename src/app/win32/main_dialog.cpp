@@ -291,11 +291,12 @@ INT_PTR MainDialog::OnCommand(HWND window, int id, int code) {
       return TRUE;
     case ctl::kCloseButton:
     case IDCANCEL:
-      Close(window, kCancelled);
-      return TRUE;
     case IDOK:
+      // What the window answers during the write (messages other programs
+      // send it) may not close it under the update.
+      if (logic_.Updating()) return TRUE;
       // Enter: the dialog framework's default ends the dialog.
-      Close(window, IDOK);
+      Close(window, id == IDOK ? IDOK : kCancelled);
       return TRUE;
     default:
       return FALSE;
