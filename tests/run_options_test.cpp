@@ -7,9 +7,9 @@ namespace veltrane {
 namespace {
 
 TEST(CombinedStatus, DoneOnlyWhenBothAreElseTheFirstProblemInOrder) {
-  const RunStatus all[] = {RunStatus::kDone,         RunStatus::kFailed,   RunStatus::kUsage,
-                           RunStatus::kNoCamera,     RunStatus::kDeclined, RunStatus::kBusy,
-                           RunStatus::kNeedsDecision};
+  const RunStatus all[] = {RunStatus::kDone,          RunStatus::kFailed,         RunStatus::kUsage,
+                           RunStatus::kNoCamera,      RunStatus::kDeclined,       RunStatus::kBusy,
+                           RunStatus::kNeedsDecision, RunStatus::kUpdateAvailable};
   for (const RunStatus a : all) {
     for (const RunStatus b : all) {
       const int x = static_cast<int>(a);

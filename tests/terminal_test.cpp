@@ -387,7 +387,7 @@ TEST_F(TerminalProgram, UpgradeExitStatusFollowsTheUpdate) {
       {"--simulate --upgrade --yes --no-verify", 0, kSuccess, true},
       // Fails in the middle of programming.
       {"--simulate=fail=450 --upgrade", 1, "Upgrade failed. The new firmware was not activated.",
-       true},
+       false},
       // Declined at start-up: Upgrade is disabled and never pressed.
       {"--simulate=version=0x0A010801 --no --upgrade", 4, "", false},
       {"--simulate=set=none --upgrade", 1, "", false},

@@ -56,8 +56,10 @@ TEST(UvcBackend, WaitsForTheSameCameraOnItsPortAndLocksTheNodeItComesBackAs) {
   UvcBackend backend("", std::move(listed), std::move(script));
   testing::DialogRig rig;
   const auto session = backend.Session(rig.state.xu);
-  ASSERT_EQ(session->BuildGraph(uvc::DisplayName(ours)), kSOk);
-  EXPECT_TRUE(backend.AwaitReturn(rig.dialog, stderr));
+  session->display_name = uvc::DisplayName(ours);
+  ASSERT_EQ(session->BuildGraph(session->display_name), kSOk);
+  CameraRun run(rig.dialog, *session, {});
+  EXPECT_TRUE(backend.AwaitReturn(rig.dialog, run, stderr));
   EXPECT_TRUE(events.steps.empty());
 
   // Back under its old name, the camera is a new node: locked anew.

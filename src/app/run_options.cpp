@@ -26,8 +26,9 @@ void ApplyCheckBoxes(UpgradeDialog& dialog, const RunOptions& options) {
 }
 
 const char* StatusWord(RunStatus status) {
-  static constexpr std::array<const char*, 7> kWords = {
-      "done", "failed", "usage", "no-camera", "declined", "busy", "needs-decision"};
+  static constexpr std::array<const char*, 8> kWords = {
+      "done",     "failed", "usage",          "no-camera",
+      "declined", "busy",   "needs-decision", "update-available"};
   return kWords.at(static_cast<std::size_t>(status));
 }
 

@@ -41,10 +41,13 @@ enum class RunStatus : int {
   // Update records could hold what the camera lost and only its owner can
   // say whose; nothing was erased.
   kNeedsDecision = 6,
+  // --check: a camera runs an older version than the carried one, or one
+  // that could not be read.
+  kUpdateAvailable = 7,
 };
 
 // "done", "failed", "usage", "no-camera", "declined", "busy",
-// "needs-decision".
+// "needs-decision", "update-available".
 const char* StatusWord(RunStatus status);
 // Of two cameras' statuses, the one a run of both ends with: done only when
 // both are, else the first problem in the order of the statuses.
@@ -66,6 +69,11 @@ struct CameraReport {
   std::string name;
   std::string version_before;  // empty: unknown
   std::string version_after;
+  // The version of the firmware this program carries.
+  std::string image_version;
+  // The camera runs an older version than the carried one, or one that
+  // could not be read.
+  bool update_available = false;
   RunStatus status = RunStatus::kDone;
   // What the run did, as a word, when its status word does not say it
   // ("checked": looked, and was not asked to write); empty: the status word.
@@ -79,6 +87,11 @@ struct CameraReport {
   std::string record_problem;
   std::uint64_t transfers = 0;
   double seconds = 0;
+  // Where the time went: the start-up (its version check waits 1000 ms),
+  // the update, and the wait for the camera's return.
+  double seconds_start_up = 0;
+  double seconds_update = 0;
+  double seconds_return = 0;
 };
 
 }  // namespace veltrane

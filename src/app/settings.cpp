@@ -86,27 +86,34 @@ std::string FormMatchString(const std::string& vendor, const std::string& produc
   return "vid_" + vendor + "&pid_" + product;
 }
 
-void UpgradeDialog::LoadSettings() {
+DialogSettings ReadDialogSettings(const ConfigFile& config, std::string& xu_guid,
+                                  DialogSettings settings) {
   // The flash geometry is fixed whatever the store says.
-  settings_.FlashEraseSize = 64;
-  settings_.FlashEraseUnit = 4;
+  settings.FlashEraseSize = 64;
+  settings.FlashEraseUnit = 4;
 
-  for (std::size_t slot = 0; slot < settings_.device_match_list.size(); ++slot) {
+  for (std::size_t slot = 0; slot < settings.device_match_list.size(); ++slot) {
     const std::string number = std::to_string(slot + 1);
-    const std::string product = config_.GetValue("ISPSet", "PID" + number, "");
+    const std::string product = config.GetValue("ISPSet", "PID" + number, "");
     const std::string vendor = slot < kBuiltInVendorIds.size()
                                    ? std::string(kBuiltInVendorIds[slot])
-                                   : config_.GetValue("ISPSet", "VID" + number, "");
-    settings_.device_match_list[slot] = ToLowerAscii(FormMatchString(vendor, product));
+                                   : config.GetValue("ISPSet", "VID" + number, "");
+    settings.device_match_list[slot] = ToLowerAscii(FormMatchString(vendor, product));
   }
 
-  state_.xu.ConfigureXu(config_.GetValue("ISPSet", "XUGUID", kDefaultXuGuidText));
+  xu_guid = config.GetValue("ISPSet", "XUGUID", kDefaultXuGuidText);
 
-  settings_.WPFuncEnable =
-      ParseDecimalSetting(config_.GetValue("WriteProtect", "WPFuncEnable", "0")) != 0;
+  settings.WPFuncEnable =
+      ParseDecimalSetting(config.GetValue("WriteProtect", "WPFuncEnable", "0")) != 0;
+  settings.GPIO = ParseHexSetting(config.GetValue("WriteProtect", "GPIO", "0"), settings.GPIO);
+  return settings;
+}
+
+void UpgradeDialog::LoadSettings() {
+  std::string xu_guid;
+  settings_ = ReadDialogSettings(config_, xu_guid, settings_);
+  state_.xu.ConfigureXu(xu_guid);
   if (settings_.WPFuncEnable == 0) view_.ShowControl(ctl::kWriteProtectCheck, false);
-
-  settings_.GPIO = ParseHexSetting(config_.GetValue("WriteProtect", "GPIO", "0"), settings_.GPIO);
 }
 
 }  // namespace veltrane

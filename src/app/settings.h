@@ -35,6 +35,14 @@ struct DialogSettings {
   DeviceMatchList device_match_list;
 };
 
+class ConfigFile;
+
+// What LoadSettings takes from the store, without a dialog to set it in,
+// over the settings it had (a GPIO text without digits keeps the pin);
+// `xu_guid` gets the extension unit's property set as text.
+DialogSettings ReadDialogSettings(const ConfigFile& config, std::string& xu_guid,
+                                  DialogSettings settings = {});
+
 // The five option flags that the check boxes show.
 struct DialogOptions {
   std::int32_t VerifyEnabled = 1;

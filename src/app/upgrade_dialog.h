@@ -37,6 +37,9 @@ enum class UpdateEnd {
   kErasedOnly,      // Program off: erased, not programmed, not restarted
 };
 
+// How the version the last check read stands to the carried image's.
+enum class VersionOrder { kUnknown, kOlder, kSame, kNewer };
+
 // What the camera's flash holds after the last update (or, before any, as
 // the version check found it): what a failure must tell its owner.
 enum class CameraState {
@@ -117,6 +120,11 @@ class UpgradeDialog {
   bool CameraBusy() const { return last_bind_result_ == kEBusy; }
   // The version text of the last check; empty when it was not read.
   const std::string& LastVersionText() const { return last_version_text_; }
+  VersionOrder LastVersionOrder() const { return last_version_order_; }
+  // Transfers sent to the camera in this run.
+  std::uint64_t Transfers() const { return state_.xu.transfers; }
+  // The version text of the firmware this program carries.
+  std::string ImageVersionText() const;
   // The update record this run wrote for the bound camera; empty for none.
   std::string LastRecordPath();
   // The display name of the camera the last update ran on; empty before any.
@@ -202,6 +210,7 @@ class UpgradeDialog {
   // The version text the last check showed, for the update record; empty
   // when the version could not be read.
   std::string last_version_text_;
+  VersionOrder last_version_order_ = VersionOrder::kUnknown;
   // The last check read a flash that an update cut short.
   bool last_flash_incomplete_ = false;
   // The device whose property interface the channel holds: the last graph

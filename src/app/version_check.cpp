@@ -18,6 +18,12 @@ using text::kUnknownVersionQuestion;
 
 }  // namespace
 
+std::string UpgradeDialog::ImageVersionText() const {
+  const ImageBytes& bytes = state_.image.Bytes();
+  return FormatVersionText(state_.image.ImageVersion(), bytes[image::kReleaseLowOffset],
+                           bytes[image::kReleaseHighOffset]);
+}
+
 CheckOutcome UpgradeDialog::CheckFirmwareVersion(CheckVariant variant) {
   const bool arrival = variant == CheckVariant::kArrival;
   if (arrival) {
@@ -36,6 +42,7 @@ CheckOutcome UpgradeDialog::CheckFirmwareVersion(CheckVariant variant) {
 
   sleeper_.Sleep(kProbeWaitMs);
   last_version_text_.clear();
+  last_version_order_ = VersionOrder::kUnknown;
   last_flash_incomplete_ = false;
 
   const UnitLayout layout = ProbeUnit(state_.xu, false);
@@ -64,6 +71,11 @@ CheckOutcome UpgradeDialog::CheckFirmwareVersion(CheckVariant variant) {
   view_.SetText(ctl::kVersionField, text);
 
   const std::uint32_t image_version = state_.image.ImageVersion();
+  if (known) {
+    last_version_order_ = running.version < image_version    ? VersionOrder::kOlder
+                          : running.version == image_version ? VersionOrder::kSame
+                                                             : VersionOrder::kNewer;
+  }
 
   // Right after an update, or without a removal since the last check, the
   // arrival only refreshes the text.

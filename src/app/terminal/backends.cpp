@@ -27,30 +27,20 @@ std::unique_ptr<CaptureSession> SimBackend::Session(XuChannel& channel) {
 // As the uvcvideo backend does: the dialog sees the camera leave once and
 // come back once, however many events its restarts made (without Verify
 // the restart command goes twice).
-bool SimBackend::AwaitReturn(UpgradeDialog& dialog, std::FILE*) {
+bool SimBackend::AwaitReturn(UpgradeDialog& dialog, CameraRun& run, std::FILE*) {
   const std::vector<unsigned> events = sim_.Camera().TakeDeviceEvents();
-  const bool back =
-      sim_.Camera().Plugged() && std::find(events.begin(), events.end(), kArrival) != events.end();
+  bool back = false;
+  if (sim_.Camera().Plugged() &&
+      std::find(events.begin(), events.end(), kArrival) != events.end()) {
+    for (const SimDevice& device : sim_.Devices()) {
+      if (device.camera && !back) back = run.Arrived(device.display_name);
+    }
+  }
   if (std::find(events.begin(), events.end(), kRemoval) != events.end() || back) {
     dialog.OnDeviceChange(kRemoval);
   }
   if (back) dialog.OnDeviceChange(kArrival);
   return back;
-}
-
-CameraReport SimBackend::Describe() const {
-  CameraReport report;
-  for (const SimDevice& device : sim_.Devices()) {
-    if (device.camera == nullptr) continue;
-    // A name in the style of the Linux program's nodes, for reports and
-    // records: the moniker the simulated session binds by is Windows'.
-    report.device = "sim:" + device.port;
-    report.port = device.port;
-    report.name = device.friendly_name;
-    report.vendor_id = device.camera->Knobs().vendor_id;
-    report.product_id = device.camera->Knobs().product_id;
-  }
-  return report;
 }
 
 UvcBackend::UvcBackend(std::string only_node)
@@ -75,7 +65,7 @@ void UvcBackend::Forget() {
   while (monitor_ && Ready(0)) monitor_->Receive();
 }
 
-bool UvcBackend::AwaitReturn(UpgradeDialog& dialog, std::FILE* messages) {
+bool UvcBackend::AwaitReturn(UpgradeDialog& dialog, CameraRun& run, std::FILE* messages) {
   const std::optional<uvc::VideoDevice> camera =
       session_ != nullptr ? session_->LastBound() : std::nullopt;
   if (!monitor_ || !camera) {
@@ -97,7 +87,7 @@ bool UvcBackend::AwaitReturn(UpgradeDialog& dialog, std::FILE* messages) {
     if (event->type == kRemoval && !removed) {
       removed = true;
       dialog.OnDeviceChange(kRemoval);
-    } else if (event->type == kArrival && IsBack(*camera)) {
+    } else if (event->type == kArrival && IsBack(run, port)) {
       if (!removed) dialog.OnDeviceChange(kRemoval);
       // Its node may have another number now.
       session_->FollowPort(port);
@@ -111,18 +101,6 @@ bool UvcBackend::AwaitReturn(UpgradeDialog& dialog, std::FILE* messages) {
   return false;
 }
 
-CameraReport UvcBackend::Describe() const {
-  CameraReport report;
-  if (session_ == nullptr || !session_->LastBound()) return report;
-  const uvc::VideoDevice& device = *session_->LastBound();
-  report.device = device.node;
-  report.vendor_id = device.vendor_id;
-  report.product_id = device.product_id;
-  report.port = uvc::UsbPort(device);
-  report.name = device.card;
-  return report;
-}
-
 bool UvcBackend::Ready(int milliseconds) {
   pollfd poll_fd{monitor_->Fd(), POLLIN, 0};
   int ready = 0;
@@ -132,12 +110,11 @@ bool UvcBackend::Ready(int milliseconds) {
   return ready > 0;
 }
 
-bool UvcBackend::IsBack(const uvc::VideoDevice& camera) {
+bool UvcBackend::IsBack(CameraRun& run, const std::string& port) {
   const auto listed = devices_->List();
   return listed && std::any_of(listed->begin(), listed->end(), [&](const auto& device) {
-           return device.capture && device.vendor_id == camera.vendor_id &&
-                  device.product_id == camera.product_id &&
-                  uvc::UsbPort(device) == uvc::UsbPort(camera);
+           return device.capture && uvc::UsbPort(device) == port &&
+                  run.Arrived(device.vendor_id, device.product_id, port);
          });
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "app/camera_run.h"
 #include "app/run_options.h"
 #include "app/terminal/sim_setup.h"
 #include "camera/capture_session.h"
@@ -23,18 +24,16 @@ class Backend {
   // restart's.
   virtual void Forget() {}
   // After the restart command: hands the camera's device events to the
-  // dialog until it is back. True when it came back.
-  virtual bool AwaitReturn(UpgradeDialog& dialog, std::FILE* messages) = 0;
-  // The camera the session bound last: its device, ids, port and name.
-  virtual CameraReport Describe() const = 0;
+  // dialog until the run takes one for the camera's return. True when it
+  // came back.
+  virtual bool AwaitReturn(UpgradeDialog& dialog, CameraRun& run, std::FILE* messages) = 0;
 };
 
 class SimBackend : public Backend {
  public:
   explicit SimBackend(SimSetup& sim) : sim_(sim) {}
   std::unique_ptr<CaptureSession> Session(XuChannel& channel) override;
-  bool AwaitReturn(UpgradeDialog& dialog, std::FILE* messages) override;
-  CameraReport Describe() const override;
+  bool AwaitReturn(UpgradeDialog& dialog, CameraRun& run, std::FILE* messages) override;
 
  private:
   SimSetup& sim_;
@@ -54,13 +53,12 @@ class UvcBackend : public Backend {
   // Waits for the same camera: the same USB ids on the same port. Other
   // cameras come and go without ending the wait, and the dialog sees one
   // removal and one arrival, whatever number of nodes the camera has.
-  bool AwaitReturn(UpgradeDialog& dialog, std::FILE* messages) override;
-  CameraReport Describe() const override;
+  bool AwaitReturn(UpgradeDialog& dialog, CameraRun& run, std::FILE* messages) override;
 
  private:
   bool Ready(int milliseconds);
-  // The camera's capture node is there again: same ids, same port.
-  bool IsBack(const uvc::VideoDevice& camera);
+  // A capture node on this port is the run's camera, back.
+  bool IsBack(CameraRun& run, const std::string& port);
 
   std::string only_node_;
   std::unique_ptr<uvc::VideoDevices> devices_;

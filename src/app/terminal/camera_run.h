@@ -37,13 +37,4 @@ int ReportCameras(const RunContext& context, const std::vector<CameraOutcome>& o
 // error, and with --json as JSON on standard output. Returns `status`.
 int EndWithError(const RunContext& context, RunStatus status, const std::string& message);
 
-// Each camera uvcvideo drives that the settings accept, in USB port order;
-// the loop stops after a camera whose write held a signal. Returns the
-// exit status.
-int RunAllCameras(const RunContext& context);
-
-// The cameras uvcvideo drives (--list), as lines on standard output or as a
-// JSON array. Failed when the devices can't be listed at all.
-int ListCameras(const RunContext& context);
-
 }  // namespace veltrane

@@ -3,6 +3,7 @@
 // in which they come.
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "app/run_options.h"
 #include "app/terminal/backends.h"
 #include "app/terminal/camera_run.h"
+#include "app/terminal/fleet.h"
 #include "app/terminal/options.h"
 #include "app/terminal/run_report.h"
 #include "app/terminal/sim_setup.h"
@@ -56,7 +58,11 @@ int RunSimulated(const RunContext& context) {
     return EndWithError(context, RunStatus::kUsage,
                         "--trace: cannot create '" + options.trace_file + "'");
   }
-  SimSetup sim(options.sim);
+  SimSetup sim(options.sim, options.device);
+  if (!options.device.empty() && !sim.HasCamera(options.device)) {
+    return EndWithError(context, RunStatus::kNoCamera,
+                        "--device: no simulated camera '" + Printable(options.device) + "'");
+  }
   if (const std::string error = sim.LoadFlash(); !error.empty()) {
     return EndWithError(context, RunStatus::kUsage, error);
   }
@@ -119,21 +125,23 @@ int Run(int argc, char** argv) {
   context.out = options.json ? stderr : stdout;
   if (options.list) return ListCameras(context);
 
-  const SingleInstance instance(title);
-  if (instance.AnotherRunning()) {
+  // A child of an --all run runs under its parent's lock.
+  const std::optional<SingleInstance> instance =
+      RunsUnderParent() ? std::nullopt : std::make_optional<SingleInstance>(title);
+  if (instance && instance->AnotherRunning()) {
     std::fprintf(context.out, "[Pellorin] %s\n", kAnotherInstanceText);
     std::fflush(context.out);
     if (options.json) PrintJsonError(RunStatus::kBusy, kAnotherInstanceText);
     return Exit(RunStatus::kBusy);
   }
-  if (instance.Failed() && options.verbose) {
-    PrintError(title, "no single-instance lock (" + instance.LockPath() + ": " +
-                          instance.Problem() +
+  if (instance && instance->Failed() && options.verbose) {
+    PrintError(title, "no single-instance lock (" + instance->LockPath() + ": " +
+                          instance->Problem() +
                           "); the camera's own lock still keeps other runs off it");
   }
 
+  if (options.all || (options.check && options.device.empty())) return RunAllCameras(context);
   if (options.simulate) return RunSimulated(context);
-  if (options.all) return RunAllCameras(context);
   UvcBackend backend(options.device);
   return ReportCameras(context, {RunCamera(context, backend)});
 }

@@ -78,6 +78,26 @@ bool SetKnob(std::string_view name, std::string_view value, SimOptions& sim) {
   } else if (name == "flash") {
     if (value.empty()) return false;
     sim.flash_file = std::string(value);
+  } else if (name == "cameras" || name == "latency" || name == "erase") {
+    constexpr std::uint32_t kMaxCameras = 64;
+    constexpr std::uint32_t kMaxLatencyUs = 1000000;
+    constexpr std::uint32_t kMaxEraseMs = 10000;
+    const auto parsed = ParseNumber(value, name == "cameras"   ? kMaxCameras
+                                           : name == "latency" ? kMaxLatencyUs
+                                                               : kMaxEraseMs);
+    if (!parsed || (name == "cameras" && *parsed == 0)) return false;
+    (name == "cameras"   ? sim.cameras
+     : name == "latency" ? knobs.latency_us
+                         : knobs.erase_ms) = *parsed;
+  } else if (const std::size_t colon = value.find(':');
+             colon != std::string_view::npos &&
+             (name == "fail" || name == "unplug" || name == "drop")) {
+    // "fail=2:1400": camera 2's transfer 1400.
+    const auto camera = ParseNumber(value.substr(0, colon), 64);
+    const auto at = ParseNumber(value.substr(colon + 1), kWord);
+    if (!camera || *camera == 0 || !at) return false;
+    CameraFaults& faults = sim.camera_faults[*camera];
+    (name == "fail" ? faults.fail_at : name == "unplug" ? faults.unplug_at : faults.drop_at) = *at;
   } else if (name == "version" || name == "release" || name == "vid" || name == "pid") {
     const auto parsed = ParseHex(value, name == "version" ? 8 : 4);
     if (!parsed) return false;
@@ -111,8 +131,9 @@ bool SetKnob(std::string_view name, std::string_view value, SimOptions& sim) {
 }
 
 bool IsKnob(std::string_view name) {
-  for (const char* known : {"layout", "set", "version", "release", "chip", "culling", "vid", "pid",
-                            "device", "fail", "unplug", "drop", "flash"}) {
+  for (const char* known :
+       {"layout", "set", "version", "release", "chip", "culling", "vid", "pid", "device", "fail",
+        "unplug", "drop", "flash", "cameras", "latency", "erase"}) {
     if (name == known) return true;
   }
   return false;
@@ -189,6 +210,7 @@ enum LongOnly : int {
   kTrace,
   kRestoreFrom,
   kWithoutOwnData,
+  kCheck,
 };
 
 constexpr option kLongOptions[] = {
@@ -215,6 +237,7 @@ constexpr option kLongOptions[] = {
     {"trace", required_argument, nullptr, kTrace},
     {"restore-from", required_argument, nullptr, kRestoreFrom},
     {"without-own-data", no_argument, nullptr, kWithoutOwnData},
+    {"check", no_argument, nullptr, kCheck},
     {nullptr, 0, nullptr, 0},
 };
 // '+': the first argument that is no option ends them, and is an error.
@@ -286,11 +309,13 @@ ParsedOptions ParseOptionsQuoting(const std::vector<std::string>& args) {
                          std::to_string(kMaxJobs) + ": '" + value + "'";
         }
         o.jobs = jobs.value_or(1);
+        o.jobs_given = true;
         break;
       }
       case kSimulate:
         o.simulate = true;
         if (optarg != nullptr) parsed.error = ParseKnobsQuoting(value, o.sim);
+        o.sim.text = value;
         break;
       case kAll:
         o.all = true;
@@ -342,6 +367,9 @@ ParsedOptions ParseOptionsQuoting(const std::vector<std::string>& args) {
       case kWithoutOwnData:
         o.without_own_data = true;
         break;
+      case kCheck:
+        o.check = true;
+        break;
       case ':':
         parsed.error = "option '" + Spelled(arg, optopt) + "' needs an argument";
         break;
@@ -373,6 +401,11 @@ ParsedOptions ParseOptionsQuoting(const std::vector<std::string>& args) {
   }
   if (!o.restore_from.empty() && o.without_own_data) {
     parsed.error = "options '--restore-from' and '--without-own-data' exclude each other";
+    return parsed;
+  }
+  if (o.check && (o.run.upgrade || o.list)) {
+    parsed.error = std::string("option '--check' writes nothing and lists nothing: not with '") +
+                   (o.list ? "--list" : "--upgrade") + "'";
     return parsed;
   }
   if (o.all && !o.device.empty()) {

@@ -1,6 +1,7 @@
 // Command-line options of the terminal program and the simulator's knobs.
 #pragma once
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,11 +19,25 @@ enum class SimDeviceSetup {
   kExtra,    // such a webcam listed before the camera (a laptop's built-in one)
 };
 
+// Faults of one camera of several; 0 leaves the knobs' own.
+struct CameraFaults {
+  std::uint32_t fail_at = 0;
+  std::uint32_t unplug_at = 0;
+  std::uint32_t drop_at = 0;
+};
+
 struct SimOptions {
   SimKnobs knobs;
   SimDeviceSetup devices = SimDeviceSetup::kCamera;
-  // Persisted simulated flash; empty: none.
+  // Persisted simulated flash; empty: none. With several cameras, FILE-1,
+  // FILE-2, ...
   std::string flash_file;
+  // Cameras of the model, on USB ports 1-1 to 1-N.
+  unsigned cameras = 1;
+  // Faults that name one camera (its number from 1), in place of the knobs'.
+  std::map<unsigned, CameraFaults> camera_faults;
+  // The knobs as given, for the runs this one starts.
+  std::string text;
 };
 
 struct Options {
@@ -38,6 +53,10 @@ struct Options {
   bool all = false;
   // Cameras --all updates at a time.
   unsigned jobs = 4;
+  bool jobs_given = false;
+  // Read each accepted camera's version and compare it with the carried
+  // image; ask nothing, write nothing.
+  bool check = false;
   // Standard output carries JSON only.
   bool json = false;
   bool verbose = false;

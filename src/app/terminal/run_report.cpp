@@ -34,6 +34,8 @@ Json ToJson(const CameraOutcome& outcome) {
               {"name", TextOrNull(report.name)},
               {"version_before", TextOrNull(report.version_before)},
               {"version_after", TextOrNull(report.version_after)},
+              {"image_version", TextOrNull(report.image_version)},
+              {"update_available", found ? Json(report.update_available) : Json(nullptr)},
               {"outcome", report.outcome.empty() ? StatusWord(report.status) : report.outcome},
               {"camera_state", TextOrNull(report.camera_state)},
               {"status", ExitStatusOf(outcome)},
@@ -43,7 +45,11 @@ Json ToJson(const CameraOutcome& outcome) {
               {"verified", report.verified ? Json(*report.verified) : Json(nullptr)},
               {"record_problem", TextOrNull(report.record_problem)},
               {"transfers", report.transfers},
-              {"seconds", report.seconds}};
+              {"seconds", report.seconds},
+              {"phases",
+               {{"start_up", report.seconds_start_up},
+                {"update", report.seconds_update},
+                {"return", report.seconds_return}}}};
 }
 
 // Device names may hold bytes that are no UTF-8: replaced, never a throw.
@@ -93,7 +99,7 @@ void PrintRunReports(const std::vector<CameraOutcome>& outcomes, bool json, bool
     std::puts("Summary:");
     for (const CameraOutcome& outcome : outcomes) {
       const CameraReport& r = outcome.report;
-      std::printf("%-14s %s:%s  port %-8s %-9s %s -> %s\n", Printable(r.device).c_str(),
+      std::printf("%-14s %s:%s  port %-8s %-16s %s -> %s\n", Printable(r.device).c_str(),
                   Hex4(r.vendor_id).c_str(), Hex4(r.product_id).c_str(),
                   r.port.empty() ? "-" : r.port.c_str(), StatusWord(r.status),
                   r.version_before.empty() ? "unknown" : r.version_before.c_str(),
@@ -101,6 +107,47 @@ void PrintRunReports(const std::vector<CameraOutcome>& outcomes, bool json, bool
     }
   }
   std::fflush(stdout);
+}
+
+std::optional<CameraOutcome> ParseCameraReport(const std::string& text) {
+  Json json = Json::parse(text, nullptr, false);
+  if (json.is_array() && json.size() == 1) json = json.front();
+  if (!json.is_object() || !json["status"].is_number_integer()) return std::nullopt;
+  const auto text_of = [&](const char* key) {
+    return json[key].is_string() ? json[key].get<std::string>() : std::string();
+  };
+  const auto id_of = [&](const char* key) {
+    const std::string hex = text_of(key);
+    return static_cast<std::uint16_t>(hex.size() == 4 ? std::stoul(hex, nullptr, 16) : 0);
+  };
+  CameraOutcome outcome;
+  CameraReport& report = outcome.report;
+  outcome.signal = json["signal"].is_number_integer() ? json["signal"].get<int>() : 0;
+  const int status = json["status"].get<int>();
+  // A held signal's status is 128 + N; the camera's own is below 8.
+  report.status = outcome.signal != 0 || status < 0 || status > 7 ? RunStatus::kFailed
+                                                                  : static_cast<RunStatus>(status);
+  if (outcome.signal != 0) report.status = RunStatus::kDone;
+  report.device = text_of("device");
+  report.vendor_id = id_of("vendor_id");
+  report.product_id = id_of("product_id");
+  report.port = text_of("port");
+  report.name = text_of("name");
+  report.version_before = text_of("version_before");
+  report.version_after = text_of("version_after");
+  report.image_version = text_of("image_version");
+  report.update_available =
+      json["update_available"].is_boolean() && json["update_available"].get<bool>();
+  if (text_of("outcome") == "checked") report.outcome = "checked";
+  report.camera_state = text_of("camera_state");
+  report.record = text_of("record");
+  if (json["verified"].is_boolean()) report.verified = json["verified"].get<bool>();
+  report.record_problem = text_of("record_problem");
+  report.transfers =
+      json["transfers"].is_number_unsigned() ? json["transfers"].get<std::uint64_t>() : 0;
+  report.seconds = json["seconds"].is_number() ? json["seconds"].get<double>() : 0;
+  outcome.message = text_of("message");
+  return outcome;
 }
 
 void PrintJsonError(RunStatus status, const std::string& message) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,10 @@ int ExitStatusOf(const CameraOutcome& outcome);
 // The reports of a run: with `json` one object (an array with `all`);
 // without it, after --all, a table of one line per camera.
 void PrintRunReports(const std::vector<CameraOutcome>& outcomes, bool json, bool all);
+
+// A camera's report as one run's --json wrote it (the object, or the one
+// object of an array); nullopt for anything else.
+std::optional<CameraOutcome> ParseCameraReport(const std::string& text);
 
 // With --json, a run that ends before any camera's report (a usage error,
 // another instance, no device list, no camera) still leaves one JSON value

@@ -12,47 +12,98 @@ constexpr std::uint16_t kForeignVendor = 0x1E4B;
 constexpr std::uint16_t kForeignProduct = 0x7A02;
 constexpr char kForeignName[] = "Integrated Webcam";
 
+std::string PortOf(std::size_t index) {
+  return "1-" + std::to_string(index + 1);
+}
+
 }  // namespace
 
-SimSetup::SimSetup(const SimOptions& options)
-    : options_(options), camera_(std::make_shared<SimCamera>(options.knobs)) {}
+SimSetup::SimSetup(const SimOptions& options, std::string only)
+    : options_(options), only_(std::move(only)) {
+  for (unsigned k = 0; k < options.cameras; ++k) {
+    SimKnobs knobs = options.knobs;
+    knobs.own_data_seed = static_cast<std::uint8_t>(k);
+    if (const auto it = options.camera_faults.find(k + 1); it != options.camera_faults.end()) {
+      knobs.fail_at = it->second.fail_at;
+      knobs.unplug_at = it->second.unplug_at;
+      knobs.drop_at = it->second.drop_at;
+    }
+    cameras_.push_back(std::make_shared<SimCamera>(knobs));
+  }
+}
+
+bool SimSetup::IsShown(std::size_t index) const {
+  return only_.empty() || only_ == "sim:" + PortOf(index);
+}
+
+std::size_t SimSetup::Shown() const {
+  for (std::size_t i = 0; i < cameras_.size(); ++i) {
+    if (IsShown(i)) return i;
+  }
+  return 0;
+}
+
+bool SimSetup::HasCamera(const std::string& node) const {
+  for (std::size_t i = 0; i < cameras_.size(); ++i) {
+    if (node == "sim:" + PortOf(i)) return true;
+  }
+  return false;
+}
 
 std::vector<SimDevice> SimSetup::Devices() const {
-  const SimDevice camera{
-      SimDisplayName(options_.knobs.vendor_id, options_.knobs.product_id, "6&2a1b3c4d&0&0000"),
-      kCameraName, camera_, "1-1"};
+  std::vector<SimDevice> cameras;
+  for (std::size_t i = 0; i < cameras_.size(); ++i) {
+    if (!IsShown(i)) continue;
+    // Windows gives each port its own instance id; the simulated monikers
+    // follow suit.
+    const std::string instance =
+        "6&2a1b3c4d&0&" + std::string(i < 9 ? "000" : "00") + std::to_string(i);
+    cameras.push_back(
+        {SimDisplayName(options_.knobs.vendor_id, options_.knobs.product_id, instance), kCameraName,
+         cameras_[i], PortOf(i)});
+  }
   const SimDevice foreign{SimDisplayName(kForeignVendor, kForeignProduct, "6&1b2c3d4e&0&0000"),
-                          kForeignName, nullptr, "1-2"};
+                          kForeignName, nullptr, PortOf(cameras_.size())};
   switch (options_.devices) {
     case SimDeviceSetup::kCamera:
-      return {camera};
+      return cameras;
     case SimDeviceSetup::kNone:
       return {};
     case SimDeviceSetup::kForeign:
       return {foreign};
     case SimDeviceSetup::kExtra:
-      return {foreign, camera};
+      cameras.insert(cameras.begin(), foreign);
+      return cameras;
   }
-  return {camera};
+  return cameras;
+}
+
+std::string SimSetup::FlashFile(std::size_t index) const {
+  if (options_.flash_file.empty() || cameras_.size() == 1) return options_.flash_file;
+  return options_.flash_file + "-" + std::to_string(index + 1);
 }
 
 std::string SimSetup::LoadFlash() {
-  const std::string& path = options_.flash_file;
-  if (path.empty()) return "";
-  std::error_code error;
-  if (!std::filesystem::exists(path, error)) return "";
-  if (!std::filesystem::is_regular_file(path, error) ||
-      std::filesystem::file_size(path, error) != kSimFlashSize || !camera_->LoadFlash(path)) {
-    return "flash=" + path + ": not a readable flash image of exactly " +
-           std::to_string(kSimFlashSize) + " bytes";
+  for (std::size_t i = 0; i < cameras_.size(); ++i) {
+    const std::string path = FlashFile(i);
+    std::error_code error;
+    if (path.empty() || !IsShown(i) || !std::filesystem::exists(path, error)) continue;
+    if (!std::filesystem::is_regular_file(path, error) ||
+        std::filesystem::file_size(path, error) != kSimFlashSize || !cameras_[i]->LoadFlash(path)) {
+      return "flash=" + path + ": not a readable flash image of exactly " +
+             std::to_string(kSimFlashSize) + " bytes";
+    }
   }
   return "";
 }
 
 std::string SimSetup::SaveFlash() const {
-  const std::string& path = options_.flash_file;
-  if (path.empty() || camera_->SaveFlash(path)) return "";
-  return "flash=" + path + ": could not save the simulated flash";
+  for (std::size_t i = 0; i < cameras_.size(); ++i) {
+    const std::string path = FlashFile(i);
+    if (path.empty() || !IsShown(i) || cameras_[i]->SaveFlash(path)) continue;
+    return "flash=" + path + ": could not save the simulated flash";
+  }
+  return "";
 }
 
 }  // namespace veltrane

@@ -1,4 +1,4 @@
-// The simulated machine the terminal program runs against: the camera and
+// The simulated machine the terminal program runs against: the cameras and
 // the capture devices the knobs ask for.
 #pragma once
 
@@ -14,21 +14,31 @@ namespace veltrane {
 
 class SimSetup {
  public:
-  explicit SimSetup(const SimOptions& options);
+  // `only`, when not empty, is the one camera the machine shows ("sim:1-2"):
+  // a run of one camera of several.
+  explicit SimSetup(const SimOptions& options, std::string only = "");
 
-  SimCamera& Camera() { return *camera_; }
+  // The first camera shown.
+  SimCamera& Camera() { return *cameras_.at(Shown()); }
   // The capture devices, in the order the machine lists them.
   std::vector<SimDevice> Devices() const;
+  // Whether `node` names one of the cameras.
+  bool HasCamera(const std::string& node) const;
 
-  // Loads the flash file when one is named and exists. Returns an error
-  // line, or "".
+  // Loads the flash files of the cameras shown when they exist. Returns an
+  // error line, or "".
   std::string LoadFlash();
-  // Saves the flash into the named file, if any. Returns an error line, or "".
+  // Saves them. Returns an error line, or "".
   std::string SaveFlash() const;
 
  private:
+  std::size_t Shown() const;
+  std::string FlashFile(std::size_t index) const;
+  bool IsShown(std::size_t index) const;
+
   SimOptions options_;
-  std::shared_ptr<SimCamera> camera_;
+  std::string only_;
+  std::vector<std::shared_ptr<SimCamera>> cameras_;
 };
 
 }  // namespace veltrane

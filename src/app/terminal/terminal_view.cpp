@@ -156,7 +156,7 @@ void TerminalView::SetProgress(int position) {
 void TerminalView::ShowProgress(const UpdateProgress& progress) {
   const bool restarted =
       progress_ && progress.done < progress_->done && progress.step <= progress_->step;
-  if (!progress_ || restarted) tenth_ = -1;
+  if (!progress_ || restarted) tenth_ = 0;
   const bool new_step = !progress_ || progress_->step != progress.step;
   progress_ = progress;
   const std::uint32_t total = std::max<std::uint32_t>(progress.total, 1);
@@ -170,7 +170,7 @@ void TerminalView::ShowProgress(const UpdateProgress& progress) {
     return;
   }
   // A tenth of the way at a time: enough to see it move, few enough to read.
-  const int tenth = percent / 10;
+  const int tenth = settings_.progress_every_percent ? percent : percent / 10;
   if (tenth <= tenth_ || progress.step > UpdateStep::kVerifying) return;
   tenth_ = tenth;
   std::fprintf(err_, "%s: %d%% (%u of %u transfers)\n", StepName(progress.step), percent,

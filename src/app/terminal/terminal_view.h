@@ -35,6 +35,8 @@ class TerminalView : public DialogView {
     // The run may write the camera's flash: its start-up questions are
     // questions. When it may not, they are notes.
     bool writes = true;
+    // Without a bar: a line at every percent, not every tenth.
+    bool progress_every_percent = false;
   };
 
   TerminalView(Settings settings, std::FILE* out, std::FILE* err, std::FILE* in)
@@ -94,7 +96,7 @@ class TerminalView : public DialogView {
   int percent_ = -1;
   bool bar_on_screen_ = false;
   // The tenth of the way of the last progress line (without a bar).
-  int tenth_ = -1;
+  int tenth_ = 0;
 };
 
 // The terminal's name for a step of the update.

@@ -1,9 +1,12 @@
 #include "camera/sim/sim_camera.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <system_error>
+#include <thread>
 
 #include "camera/image_layout.h"
 #include "camera/xu_channel.h"
@@ -139,19 +142,23 @@ SimFlash SimCamera::DefaultFlash(const SimKnobs& knobs) {
 
   // Per-camera data (calibration and the like): a fixed pattern, nudged
   // wherever it would happen to equal the image so every byte is the camera's.
+  const std::uint32_t base = 0xC3u + 29u * knobs.own_data_seed;
   for (std::uint32_t a = image::kCameraAreaBegin; a < image::kCameraAreaEnd; ++a) {
-    auto value = Lo(0xC3u + 13u * (a - image::kCameraAreaBegin));
+    auto value = Lo(base + 13u * (a - image::kCameraAreaBegin));
     if (value == bytes[a]) value = static_cast<std::uint8_t>(value ^ 0xA5u);
     bytes[a] = value;
   }
 
-  // String descriptor: bLength, bDescriptorType 3, UTF-16LE text, zero padding.
-  const std::uint32_t chars = sizeof(kCameraString) / sizeof(kCameraString[0]) - 1;
+  // String descriptor: bLength, bDescriptorType 3, UTF-16LE text, zero
+  // padding; a camera after the first carries its number.
+  std::u16string name = kCameraString;
+  if (knobs.own_data_seed != 0) name += u" " + std::u16string(1, u'0' + knobs.own_data_seed % 10);
+  const auto chars = static_cast<std::uint32_t>(name.size());
   std::fill_n(bytes.begin() + image::kStringAreaOffset, image::kStringAreaSize, std::uint8_t{0});
   bytes[image::kStringAreaOffset] = Lo(2 + 2 * chars);
   bytes[image::kStringAreaOffset + 1] = 0x03;
   for (std::uint32_t i = 0; i < chars; ++i) {
-    const auto unit = static_cast<std::uint32_t>(kCameraString[i]);
+    const auto unit = static_cast<std::uint32_t>(name[i]);
     bytes[image::kStringAreaOffset + 2 + 2 * i] = Lo(unit);
     bytes[image::kStringAreaOffset + 3 + 2 * i] = Lo(unit >> 8);
   }
@@ -216,6 +223,8 @@ HResult SimCamera::KsProperty(const KspNode& property, void* data, std::uint32_t
   const bool is_set = (property.flags & kKsPropertyTypeSet) != 0;
   auto* bytes = static_cast<std::uint8_t*>(data);
 
+  if (knobs_.latency_us != 0)
+    std::this_thread::sleep_for(std::chrono::microseconds(knobs_.latency_us));
   HResult result = kSOk;
   const bool cut = plugged_ && knobs_.unplug_at != 0 && number == knobs_.unplug_at;
   if (knobs_.unplug_at != 0 && number >= knobs_.unplug_at) Unplug();
@@ -353,6 +362,8 @@ HResult SimCamera::HandleExtended(std::uint32_t selector, bool is_set, std::uint
       if (!is_set || length != kEraseLength || data[0] != 0x02) return kEInvalidParameter;
       if (act) {
         EraseRange(Address(data + 1) & ~(kEraseUnitSize - 1), kEraseUnitSize);
+        if (knobs_.erase_ms != 0)
+          std::this_thread::sleep_for(std::chrono::milliseconds(knobs_.erase_ms));
       }
       return kSOk;
     case xu::kProgramPiece: {

@@ -50,6 +50,13 @@ struct SimKnobs {
   // piece only partly programmed (some bits cleared). Which bits follows
   // from this seed; 0 leaves the cut operation undone instead.
   std::uint64_t tear_seed = 1;
+  // A real camera's pace, in real time: every transfer takes this long, and
+  // every 4 KB erase this much more. 0: as fast as the host goes.
+  std::uint32_t latency_us = 0;
+  std::uint32_t erase_ms = 0;
+  // Which of several cameras of the model this is: each has its own data
+  // (settings and USB string) in its default flash. 0: the first.
+  std::uint8_t own_data_seed = 0;
   // Device events a restart produces: removals then arrivals.
   unsigned restart_removals = 2;
   unsigned restart_arrivals = 2;
