@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +24,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "support/engine_rig.h"
 
 namespace veltrane {
 namespace {
@@ -590,6 +593,81 @@ TEST_F(TerminalProgram, FailuresSayTheCamerasStateAndTheNextStep) {
         << cases[i].first << result.err;
     if (!partly) {
       EXPECT_NE(result.err.find("the camera still holds its old firmware"), std::string::npos);
+    }
+  }
+}
+
+// A hub of cameras at once: each ends with exactly what a clean update
+// leaves in it, its own data included; one camera's failure is its own; a
+// Ctrl-C lets every write end; --check says which need the update.
+TEST_F(TerminalProgram, AHubOfCamerasAtOnce) {
+  const std::string hub = (root_ / "hub").string();
+  const std::string knobs = "--simulate=cameras=3,flash=" + hub;
+  auto outcomes = [](const RunResult& result) {
+    std::vector<std::string> words;
+    const auto reports = nlohmann::json::parse(result.out, nullptr, false);
+    for (const auto& report : reports) words.push_back(report.value("outcome", "?"));
+    return words;
+  };
+  auto exact = [&](int camera) {
+    SimKnobs own;
+    own.own_data_seed = static_cast<std::uint8_t>(camera - 1);
+    const SimFlash expected = testing::ExpectedFlash(true, SimCamera::DefaultFlash(own));
+    return ReadFile(hub + "-" + std::to_string(camera)) ==
+           std::string(expected.begin(), expected.end());
+  };
+  const RunResult all = Run(Quote(knobs) + " --all --upgrade -j 3 --yes --json");
+  EXPECT_EQ(all.status, 0) << all.err;
+  EXPECT_EQ(outcomes(all), (std::vector<std::string>{"done", "done", "done"})) << all.out;
+  for (int k = 1; k <= 3; ++k) EXPECT_TRUE(exact(k)) << "camera " << k;
+
+  const RunResult one_fails = Run("--simulate=cameras=3,fail=2:1400 --all --upgrade --yes --json");
+  EXPECT_EQ(one_fails.status, 1);
+  EXPECT_EQ(outcomes(one_fails), (std::vector<std::string>{"done", "failed", "done"}));
+
+  // Ctrl-C reaches the whole group; each child holds it through its write.
+  std::filesystem::remove(hub + "-2");
+  const pid_t group = fork();
+  if (group == 0) {
+    setsid();
+    const std::string command = "cd " + Quote(root_.string()) +
+                                " && export VELTRANE_LOCK_DIR=. XDG_STATE_HOME=./state && exec " +
+                                Quote(exe_.string()) + " " + Quote(knobs + ",latency=400") +
+                                " --all --upgrade --yes --json >sig.json 2>sig.err";
+    execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+    _exit(127);
+  }
+  for (int i = 0; i < 200 && ReadFile(root_ / "sig.err").find("Programming") == std::string::npos;
+       ++i) {
+    usleep(20000);
+  }
+  kill(-group, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(group, &status, 0), group);
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  const auto reports = nlohmann::json::parse(ReadFile(root_ / "sig.json"), nullptr, false);
+  EXPECT_EQ(reports.size(), 3u);
+  for (const auto& report : reports) EXPECT_EQ(report.value("camera_state", ""), "upgraded");
+  EXPECT_TRUE(exact(2));
+
+  struct Check {
+    std::string args;
+    int status;
+  };
+  const std::vector<Check> checks = {
+      {Quote(knobs), 0},                     // the same version, all three
+      {"--simulate=cameras=2", 7},           // older
+      {"--simulate=version=0x0B010101", 0},  // newer
+      {"--simulate=cameras=2,fail=1:2", 7},  // unreadable
+      {"--simulate=device=none", 3},
+  };
+  for (const Check& c : checks) {
+    const RunResult result = Run(c.args + " --check --json");
+    EXPECT_EQ(result.status, c.status) << c.args << result.err;
+    const auto json = nlohmann::json::parse(result.out, nullptr, false);
+    for (const auto& report : json.is_array() ? json : nlohmann::json::array()) {
+      EXPECT_EQ(report["update_available"], c.status == 7) << c.args;
+      EXPECT_EQ(report["image_version"], "3.1.0.6.100108");
     }
   }
 }
