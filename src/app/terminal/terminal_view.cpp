@@ -154,9 +154,7 @@ void TerminalView::SetProgress(int position) {
 }
 
 void TerminalView::ShowProgress(const UpdateProgress& progress) {
-  const bool restarted =
-      progress_ && progress.done < progress_->done && progress.step <= progress_->step;
-  if (!progress_ || restarted) tenth_ = 0;
+  if (!progress_) tenth_ = 0;
   const bool new_step = !progress_ || progress_->step != progress.step;
   progress_ = progress;
   const std::uint32_t total = std::max<std::uint32_t>(progress.total, 1);
