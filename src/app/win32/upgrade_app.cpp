@@ -1,13 +1,11 @@
 #include "app/win32/upgrade_app.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 
 #include "app/app_state.h"
-#include "app/device_discovery.h"
+#include "app/camera_run.h"
 #include "app/dialog_view.h"
 #include "app/upgrade_dialog.h"
 #include "app/win32/am_error_reporter.h"
@@ -106,7 +104,6 @@ int UpgradeApp::Run(const CommandLine& line) {
 }
 
 RunStatus UpgradeApp::RunDialog(const CommandLine& line, RunLog& log) {
-  const auto started = std::chrono::steady_clock::now();
   // Declared so that the channel (and the camera's property interface it
   // holds) outlives the session and the dialog that use it.
   Win32DialogView window_view;
@@ -125,7 +122,8 @@ RunStatus UpgradeApp::RunDialog(const CommandLine& line, RunLog& log) {
   dialog.Config().SetTextRules(text_rules);
   dialog.SetDumpDirectory(kDumpDirectory);
   dialog.SetDumpFallbackDirectory(UserDocumentsDirectory());
-  MainDialog window(instance_, dialog, window_view, view,
+  CameraRun run(dialog, session, line.run);
+  MainDialog window(instance_, dialog, window_view, view, run,
                     MainDialog::Mode{line.run.upgrade, line.quiet});
   if (line.quiet) {
     window.RunHidden();
@@ -133,35 +131,13 @@ RunStatus UpgradeApp::RunDialog(const CommandLine& line, RunLog& log) {
     window.RunModal();
   }
 
-  CameraReport report;
-  report.status = window.Status();
-  // The camera the update ran on, whatever else came and went; without an
-  // update, the one the start-up bound.
-  report.device = dialog.LastUpdateDevice();
-  if (report.device.empty() && !dialog.DevicePaths().empty()) {
-    report.device = dialog.DevicePaths()[0];
-  }
+  const CameraReport& report = run.Report();
+  // No camera: nothing to report of one.
   if (report.device.empty()) {
     log.Result(report.status);
-    return report.status;
+  } else {
+    log.Result(report);
   }
-  const DeviceIds ids = ExtractLastIds(ToLowerAscii(report.device));
-  report.vendor_id = ids.vendor;
-  report.product_id = ids.product;
-  report.port = session.PortOf(report.device);
-  const std::vector<std::string>& paths = dialog.DevicePaths();
-  const auto listed = std::find(paths.begin(), paths.end(), report.device);
-  const auto index = static_cast<std::size_t>(listed - paths.begin());
-  if (listed != paths.end() && index < dialog.DeviceNames().size()) {
-    report.name = dialog.DeviceNames()[index];
-  }
-  report.version_before = window.VersionBefore();
-  report.version_after = window.VersionAfter();
-  report.record = dialog.LastRecordPath();
-  report.transfers = state.xu.transfers;
-  report.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  log.Result(report);
   return report.status;
 }
 
