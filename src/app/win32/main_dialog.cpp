@@ -186,6 +186,9 @@ BOOL MainDialog::OnInitDialog(HWND window) {
 }
 
 void MainDialog::AfterStartup(HWND window) {
+  if (mode_.check && run_.Status() == RunStatus::kDone) {
+    run_.End(run_.Report().update_available ? RunStatus::kUpdateAvailable : RunStatus::kDone);
+  }
   if (!mode_.press_upgrade || run_.Status() != RunStatus::kDone) return End(window);
   if (IsWindowEnabled(GetDlgItem(window, ctl::kUpgradeButton)) == FALSE) {
     logged_.AppendLog(kUpgradeDisabledNote);

@@ -19,8 +19,11 @@ class MainDialog {
     // /upgrade: press Upgrade after the start-up, and close once the update
     // has ended.
     bool press_upgrade = false;
-    // /quiet: the window is never shown.
+    // /quiet (and /check): the window is never shown.
     bool hidden = false;
+    // /check: the start-up's version check is the run; it ends with 7 when
+    // an update is available.
+    bool check = false;
   };
 
   // `run` goes through the start-up, Upgrade and the camera's return as the

@@ -59,6 +59,15 @@ std::string Timestamp(Clock& clock) {
                       now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
 }
 
+// What /check found.
+std::string CheckText(const CameraReport& report) {
+  const std::string running = report.version_before.empty()
+                                  ? "The camera's firmware version could not be read"
+                                  : "The camera runs " + report.version_before;
+  return running + "; this program carries " + report.image_version +
+         (report.update_available ? ": an update is available." : ": no update is needed.");
+}
+
 }  // namespace
 
 UpgradeApp::UpgradeApp(HINSTANCE instance) : instance_(instance), title_(ModuleAppTitle()) {}
@@ -107,7 +116,7 @@ RunStatus UpgradeApp::RunDialog(const CommandLine& line, RunLog& log) {
   // Declared so that the channel (and the camera's property interface it
   // holds) outlives the session and the dialog that use it.
   Win32DialogView window_view;
-  UnattendedView view(window_view, log, line.run.answer, line.quiet);
+  UnattendedView view(window_view, log, line.run.answer, line.quiet, line.check);
   AmErrorReporter reporter(view, title_);
   SystemClock clock;
   Win32PrivateFiles files;
@@ -123,15 +132,21 @@ RunStatus UpgradeApp::RunDialog(const CommandLine& line, RunLog& log) {
   dialog.SetDumpDirectory(kDumpDirectory);
   dialog.SetDumpFallbackDirectory(UserDocumentsDirectory());
   CameraRun run(dialog, session, line.run);
+  // /check says what it found in a box of its own; the dialog stays hidden.
+  const bool hidden = line.quiet || line.check;
   MainDialog window(instance_, dialog, window_view, view, run,
-                    MainDialog::Mode{line.run.upgrade, line.quiet});
-  if (line.quiet) {
+                    MainDialog::Mode{line.run.upgrade, hidden, line.check});
+  if (hidden) {
     window.RunHidden();
   } else {
     window.RunModal();
   }
 
   const CameraReport& report = run.Report();
+  if (line.check &&
+      (report.status == RunStatus::kDone || report.status == RunStatus::kUpdateAvailable)) {
+    Say(line, log, CheckText(report), title_.c_str(), MB_OK | MB_ICONINFORMATION);
+  }
   // No camera: nothing to report of one.
   if (report.device.empty()) {
     log.Result(report.status);
