@@ -51,7 +51,8 @@ class MainDialogTest : public ::testing::Test {
 
   testing::DialogRig rig;
   Win32DialogView view;
-  MainDialog main{GetModuleHandleW(nullptr), rig.dialog, view};
+  CameraRun run{rig.dialog, rig.session, RunOptions{}};
+  MainDialog main{GetModuleHandleW(nullptr), rig.dialog, view, view, run, {}};
   testing::DialogWindow window;
 };
 

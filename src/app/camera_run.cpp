@@ -9,7 +9,8 @@ CameraRun::CameraRun(UpgradeDialog& dialog, CaptureSession& session, const RunOp
     : dialog_(dialog), session_(session), options_(options) {}
 
 RunStatus CameraRun::StartUp(bool notification_registered) {
-  status_ = StartupStatus(dialog_, dialog_.Initialise(notification_registered));
+  startup_ = dialog_.Initialise(notification_registered);
+  status_ = StartupStatus(dialog_, startup_);
   started_up_ = updated_ = Clock::now();
   bound_ = session_.display_name;
   bound_name_ = session_.friendly_name;
@@ -22,12 +23,15 @@ RunStatus CameraRun::StartUp(bool notification_registered) {
 
 RunStatus CameraRun::PressUpgrade() {
   pressed_ = true;
+  // A second press (the window's Upgrade after a failed update) waits anew.
+  back_ = awaiting_return_ = false;
+  report_.outcome.clear();
   report_.version_before = dialog_.LastVersionText();
   dialog_.OnUpgrade();
   updated_ = Clock::now();
   status_ = UpdateStatus(dialog_);
   const UpdateEnd end = dialog_.LastUpdateEnd();
-  awaiting_return_ = status_ == RunStatus::kDone &&
+  awaiting_return_ = status_ == RunStatus::kDone && !back_ &&
                      (end == UpdateEnd::kActivated || end == UpdateEnd::kNothingWritten);
   if (dialog_.LastUpdateSucceeded() && dialog_.Options().DownloadEnabled != 0 &&
       dialog_.Options().ProgramEnabled != 0) {

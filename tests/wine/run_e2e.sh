@@ -147,8 +147,8 @@ has_match() { grep -qE -- "$1" <<<"$seen"; }
 run_log=""
 logged() { for line; do grep -qxF -- "$line" <(tr -d '\r' <"$run_log") || return 1; done; }
 
-# Until /quiet run $1 waits for its restarted camera; shown=1 when a window
-# or a box showed meanwhile.
+# Until /quiet run $1 waits for its restarted camera (or has ended); shown=1
+# when a window or a box showed meanwhile.
 await_restart() {
   shown=0
   for _ in $(seq 150); do
@@ -495,6 +495,16 @@ drive read
 check "same version: No disables Upgrade" has "upgrade=disabled"
 shot same-version-declined
 stop_app
+# /check /quiet asks nothing: the question is a note, and no box shows.
+run_log=$work/check-same.log && rm -f "$run_log"
+wine "$app" /check /quiet /log "$(win_path "$run_log")" >>"$log" 2>&1 &
+check_pid=$!
+await_restart "$check_pid"
+wait "$check_pid"
+check "check, same version: exit code 0" test $? -eq 0
+check "check, same version: no window and no box" test "$shown" -eq 0
+check "check, same version: the note and the result in the log" logged "result: done (0)" \
+  "Note: The firmware running in your webcam has the same version" "update available: no"
 
 # --- A wrong option with /quiet: no box, exit code 2, the error in the log.
 run_log=$work/usage.log
@@ -508,6 +518,12 @@ check "usage: the error and the result in the log" logged "result: usage (2)" \
 # driver reports the restart as the system would) the run ends with 0.
 camera_files "extended=1"
 cp "$work/flash-before.bin" "$camera_dir/flash.bin"
+run_log=$work/check-older.log && rm -f "$run_log"
+timeout 60 wine "$app" /check /quiet /log "$(win_path "$run_log")" >>"$log" 2>&1
+check "check, older version: exit code 7" test $? -eq 7
+check "check, older version: nothing written" cmp -s "$camera_dir/flash.bin" "$work/flash-before.bin"
+check "check, older version: both versions in the log" logged "result: update-available (7)" \
+  "version before: 3.1.0.5.091203" "image version: 3.1.0.6.100108" "update available: yes"
 run_log=$work/quiet.log
 rm -f "$run_log"
 timeout 120 wine "$app" /upgrade /yes /quiet /log "$(win_path "$run_log")" >>"$log" 2>&1 &

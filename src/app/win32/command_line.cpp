@@ -45,6 +45,8 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
     const std::wstring name = Lower(args[i].substr(1));
     if (name == L"upgrade") {
       line.run.upgrade = true;
+    } else if (name == L"check") {
+      line.check = true;
     } else if (name == L"yes") {
       yes = true;
     } else if (name == L"no") {
@@ -71,6 +73,7 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
     }
   }
   if (yes && no) fail("/yes and /no can not both be given");
+  if (line.check && line.run.upgrade) fail("/check writes nothing: not with /upgrade");
   if (!line.own_data.restore_from.empty() && line.own_data.without_own_data) {
     fail("/restorefrom and /withoutowndata can not both be given");
   }
@@ -92,9 +95,13 @@ std::vector<std::wstring> ProgramArguments() {
 
 std::string UsageText(const std::string& title) {
   return title +
-         " [/upgrade] [/yes | /no] [/quiet] [/log FILE] [/restorefrom FILE | /withoutowndata]\n"
+         " [/upgrade | /check] [/yes | /no] [/quiet] [/log FILE] [/restorefrom FILE | "
+         "/withoutowndata]\n"
          "\n"
          "/upgrade: press Upgrade once the camera is found, and end when the update has ended.\n"
+         "/check: read the camera's firmware version and compare it with the one this program "
+         "carries; shows no dialog, asks nothing and writes nothing. Exit code 0 when the camera "
+         "runs that version or a newer one, 7 when an update is available.\n"
          "/yes, /no: answer every question Yes (or No) without asking.\n"
          "/quiet: show no window; what a message box would say goes to the log, and questions "
          "without /yes or /no are answered No.\n"
@@ -107,7 +114,7 @@ std::string UsageText(const std::string& title) {
          "/?: show this text.\n"
          "\n"
          "Exit codes: 0 done, 1 failed, 2 usage, 3 no camera, 4 declined, 5 busy, 6 needs "
-         "decision.";
+         "decision, 7 update available.";
 }
 
 }  // namespace veltrane::win32

@@ -1,6 +1,6 @@
 // The Windows program's command line, mapped onto the run options both
-// programs share: /upgrade, /yes, /no, /quiet, /log FILE, /restorefrom FILE,
-// /withoutowndata and /?.
+// programs share: /upgrade, /check, /yes, /no, /quiet, /log FILE,
+// /restorefrom FILE, /withoutowndata and /?.
 #pragma once
 
 #include <string>
@@ -15,6 +15,9 @@ struct CommandLine {
   // The owner's answer to "whose data is this"; the message that asks for
   // one names the options the Windows way.
   OwnDataChoice own_data;
+  // Reads the camera's version and says whether an update is available;
+  // asks and writes nothing.
+  bool check = false;
   // No window at all: boxes go to the log, questions without an answer
   // mode are answered No.
   bool quiet = false;

@@ -64,15 +64,13 @@ std::string ArrivedDevice(HWND window, LPARAM record) {
 
 }  // namespace
 
-MainDialog::MainDialog(HINSTANCE instance, UpgradeDialog& logic, Win32DialogView& view)
-    : MainDialog(instance, logic, view, view, Mode{}) {}
-
 MainDialog::MainDialog(HINSTANCE instance, UpgradeDialog& logic, Win32DialogView& view,
-                       DialogView& logged, Mode mode)
+                       DialogView& logged, CameraRun& run, Mode mode)
     : instance_(instance),
       logic_(logic),
       view_(view),
       logged_(logged),
+      run_(run),
       mode_(mode),
       icon_(LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
 
@@ -82,7 +80,8 @@ INT_PTR MainDialog::RunModal() {
 }
 
 void MainDialog::RunHidden() {
-  status_ = RunStatus::kFailed;
+  // A window that can't be made runs nothing.
+  run_.End(RunStatus::kFailed);
   HRSRC found = FindResourceA(instance_, MAKEINTRESOURCEA(IDD_UPGRADE_DIALOG), RT_DIALOG);
   HGLOBAL loaded = found != nullptr ? LoadResource(instance_, found) : nullptr;
   const void* resource = loaded != nullptr ? LockResource(loaded) : nullptr;
@@ -180,19 +179,20 @@ BOOL MainDialog::OnInitDialog(HWND window) {
   SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
-  const StartupResult result = logic_.Initialise(RegisterNotifications(window));
-  status_ = StartupStatus(logic_, result);
-  version_before_ = logic_.LastVersionText();
+  run_.StartUp(RegisterNotifications(window));
   if (mode_.press_upgrade || mode_.hidden) PostMessageW(window, kStartupEnded, 0, 0);
   // TRUE lets the dialog manager set the default focus.
-  return result == StartupResult::kStopped ? FALSE : TRUE;
+  return run_.StartupEnd() == StartupResult::kStopped ? FALSE : TRUE;
 }
 
 void MainDialog::AfterStartup(HWND window) {
-  if (!mode_.press_upgrade || status_ != RunStatus::kDone) return End(window);
+  if (mode_.check && run_.Status() == RunStatus::kDone) {
+    run_.End(run_.Report().update_available ? RunStatus::kUpdateAvailable : RunStatus::kDone);
+  }
+  if (!mode_.press_upgrade || run_.Status() != RunStatus::kDone) return End(window);
   if (IsWindowEnabled(GetDlgItem(window, ctl::kUpgradeButton)) == FALSE) {
     logged_.AppendLog(kUpgradeDisabledNote);
-    status_ = RunStatus::kFailed;
+    run_.End(RunStatus::kFailed);
     return End(window);
   }
   Upgrade(window);
@@ -201,34 +201,21 @@ void MainDialog::AfterStartup(HWND window) {
 void MainDialog::Upgrade(HWND window) {
   // A click that the update's own message pumping delivers.
   if (logic_.Updating()) return;
-  version_before_ = logic_.LastVersionText();
-  version_after_.clear();
-  returned_ = false;
-  upgraded_ = true;
-  logic_.OnUpgrade();
-  status_ = UpdateStatus(logic_);
-  // Events of the restart that came during the update have been handled.
-  if (returned_) version_after_ = logic_.LastVersionText();
+  run_.PressUpgrade();
   if (!mode_.press_upgrade) return;
-  const UpdateEnd end = logic_.LastUpdateEnd();
-  const bool restarted = end == UpdateEnd::kActivated || end == UpdateEnd::kNothingWritten;
-  if (!restarted || returned_) return End(window);
+  if (!run_.AwaitingReturn()) return End(window);
   // The camera shows the version it now runs once it is back; a camera that
   // stays away must not keep the run from ending.
   logged_.AppendLog(kAwaitingReturnNote);
-  awaiting_return_ = true;
   SetTimer(window, kReturnTimer, kReturnWaitMs, nullptr);
 }
 
 void MainDialog::OnArrival(HWND window, const std::string& device) {
+  const bool awaited = run_.AwaitingReturn();
   // Another camera, or one of the model in another port, is not the one
   // that restarted: it neither ends the wait nor says what that one runs.
-  if (!upgraded_ || !logic_.IsUpdatedCamera(device)) return;
-  returned_ = true;
-  // During the update the event waits until the update has ended.
-  if (logic_.Updating()) return;
-  version_after_ = logic_.LastVersionText();
-  if (awaiting_return_) End(window);
+  // One that comes during the update counts once the update has ended.
+  if (!device.empty() && run_.Arrived(device) && awaited && mode_.press_upgrade) End(window);
 }
 
 void MainDialog::Close(HWND window, INT_PTR result) {
@@ -240,14 +227,15 @@ void MainDialog::Close(HWND window, INT_PTR result) {
 }
 
 void MainDialog::End(HWND window) {
-  if (awaiting_return_) KillTimer(window, kReturnTimer);
-  awaiting_return_ = false;
+  // None may be running: then there is nothing to kill.
+  KillTimer(window, kReturnTimer);
+  const RunStatus status = run_.Status();
   if (!mode_.hidden) {
-    EndDialog(window, static_cast<INT_PTR>(status_));
+    EndDialog(window, static_cast<INT_PTR>(status));
     return;
   }
   DestroyWindow(window);
-  PostQuitMessage(static_cast<int>(status_));
+  PostQuitMessage(static_cast<int>(status));
 }
 
 void MainDialog::AppendAboutEntry(HWND window) {

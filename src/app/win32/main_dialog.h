@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/run_options.h"
+#include "app/camera_run.h"
 #include "app/upgrade_dialog.h"
 #include "app/win32/win32_dialog_view.h"
 #include "app/win32/windows_api.h"
@@ -19,15 +19,18 @@ class MainDialog {
     // /upgrade: press Upgrade after the start-up, and close once the update
     // has ended.
     bool press_upgrade = false;
-    // /quiet: the window is never shown.
+    // /quiet (and /check): the window is never shown.
     bool hidden = false;
+    // /check: the start-up's version check is the run; it ends with 7 when
+    // an update is available.
+    bool check = false;
   };
 
-  MainDialog(HINSTANCE instance, UpgradeDialog& logic, Win32DialogView& view);
-  // `logged` is the view the logic writes through; the window's own notes
-  // (why it closed) go there too.
+  // `run` goes through the start-up, Upgrade and the camera's return as the
+  // window's events bring them. `logged` is the view the logic writes
+  // through; the window's own notes (why it closed) go there too.
   MainDialog(HINSTANCE instance, UpgradeDialog& logic, Win32DialogView& view, DialogView& logged,
-             Mode mode);
+             CameraRun& run, Mode mode);
   MainDialog(const MainDialog&) = delete;
   MainDialog& operator=(const MainDialog&) = delete;
 
@@ -35,13 +38,6 @@ class MainDialog {
   INT_PTR RunModal();
   // Runs the dialog without ever showing it, until the run has ended.
   void RunHidden();
-
-  // The start-up's status, then the last update's.
-  RunStatus Status() const { return status_; }
-  // What the camera ran before the last update (or at start-up), and after
-  // it once the camera came back; empty when unknown.
-  const std::string& VersionBefore() const { return version_before_; }
-  const std::string& VersionAfter() const { return version_after_; }
 
   // Handles one message; what the dialog procedure returns.
   INT_PTR Handle(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -68,24 +64,16 @@ class MainDialog {
   void OnArrival(HWND window, const std::string& device);
   // Closes the dialog with `result`; a hidden one ends the run instead.
   void Close(HWND window, INT_PTR result);
-  // Ends the run with its status.
+  // Ends the run with the status it has.
   void End(HWND window);
 
   HINSTANCE instance_;
   UpgradeDialog& logic_;
   Win32DialogView& view_;
   DialogView& logged_;
+  CameraRun& run_;
   Mode mode_;
   HICON icon_;
-
-  RunStatus status_ = RunStatus::kDone;
-  std::string version_before_;
-  std::string version_after_;
-  bool upgraded_ = false;
-  // The camera the last update ran on has arrived since it started.
-  bool returned_ = false;
-  // /upgrade's update restarted the camera; the run ends when it is back.
-  bool awaiting_return_ = false;
 };
 
 }  // namespace veltrane::win32

@@ -37,6 +37,8 @@ void RunLog::Result(const CameraReport& report) {
   Write("name: " + report.name);
   Write("version before: " + report.version_before);
   Write("version after: " + report.version_after);
+  Write("image version: " + report.image_version);
+  Write(std::string("update available: ") + (report.update_available ? "yes" : "no"));
   Write("record: " + report.record);
   Write(StringPrintf("transfers: %llu", static_cast<unsigned long long>(report.transfers)));
   Write(StringPrintf("seconds: %.1f", report.seconds));

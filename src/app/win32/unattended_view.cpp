@@ -11,6 +11,13 @@ BoxAnswer UnattendedView::MessageBox(BoxKind kind, const std::string& text,
                                      const std::string& caption) {
   const bool decision = kind == BoxKind::kDecision;
   const bool question = kind == BoxKind::kQuestion || decision;
+  // What a run that writes nothing would be asked (the version questions)
+  // is a note, its first line; going on writes nothing either.
+  if (check_ && kind == BoxKind::kQuestion) {
+    const std::string said = text.substr(0, text.find('\n'));
+    log_.Write("Note: " + said.substr(0, said.find_last_not_of(',') + 1));
+    return BoxAnswer::kYes;
+  }
   BoxAnswer answer = BoxAnswer::kOk;
   if (question && answer_ != AnswerMode::kAsk) {
     answer = answer_ == AnswerMode::kNo ? BoxAnswer::kNo

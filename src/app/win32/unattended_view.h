@@ -1,7 +1,8 @@
 // The dialog's view as the command line asks for it: questions answered by
-// /yes or /no without a box, no box at all with /quiet, and the message
-// log's lines, the questions with their answers and what each box said
-// written to the run's log as well. Everything else goes to the window.
+// /yes or /no without a box, no box at all with /quiet, none asked with
+// /check, and the message log's lines, the questions with their answers
+// and what each box said written to the run's log as well. Everything else
+// goes to the window.
 #pragma once
 
 #include <string>
@@ -14,8 +15,8 @@ namespace veltrane::win32 {
 
 class UnattendedView final : public DialogView {
  public:
-  UnattendedView(DialogView& window, RunLog& log, AnswerMode answer, bool quiet)
-      : window_(window), log_(log), answer_(answer), quiet_(quiet) {}
+  UnattendedView(DialogView& window, RunLog& log, AnswerMode answer, bool quiet, bool check = false)
+      : window_(window), log_(log), answer_(answer), quiet_(quiet), check_(check) {}
   UnattendedView(const UnattendedView&) = delete;
   UnattendedView& operator=(const UnattendedView&) = delete;
 
@@ -42,6 +43,7 @@ class UnattendedView final : public DialogView {
   RunLog& log_;
   AnswerMode answer_;
   bool quiet_;
+  bool check_;
 };
 
 }  // namespace veltrane::win32

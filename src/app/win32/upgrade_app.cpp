@@ -1,13 +1,11 @@
 #include "app/win32/upgrade_app.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 
 #include "app/app_state.h"
-#include "app/device_discovery.h"
+#include "app/camera_run.h"
 #include "app/dialog_view.h"
 #include "app/upgrade_dialog.h"
 #include "app/win32/am_error_reporter.h"
@@ -61,6 +59,15 @@ std::string Timestamp(Clock& clock) {
                       now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
 }
 
+// What /check found.
+std::string CheckText(const CameraReport& report) {
+  const std::string running = report.version_before.empty()
+                                  ? "The camera's firmware version could not be read"
+                                  : "The camera runs " + report.version_before;
+  return running + "; this program carries " + report.image_version +
+         (report.update_available ? ": an update is available." : ": no update is needed.");
+}
+
 }  // namespace
 
 UpgradeApp::UpgradeApp(HINSTANCE instance) : instance_(instance), title_(ModuleAppTitle()) {}
@@ -106,11 +113,10 @@ int UpgradeApp::Run(const CommandLine& line) {
 }
 
 RunStatus UpgradeApp::RunDialog(const CommandLine& line, RunLog& log) {
-  const auto started = std::chrono::steady_clock::now();
   // Declared so that the channel (and the camera's property interface it
   // holds) outlives the session and the dialog that use it.
   Win32DialogView window_view;
-  UnattendedView view(window_view, log, line.run.answer, line.quiet);
+  UnattendedView view(window_view, log, line.run.answer, line.quiet, line.check);
   AmErrorReporter reporter(view, title_);
   SystemClock clock;
   Win32PrivateFiles files;
@@ -125,43 +131,28 @@ RunStatus UpgradeApp::RunDialog(const CommandLine& line, RunLog& log) {
   dialog.Config().SetTextRules(text_rules);
   dialog.SetDumpDirectory(kDumpDirectory);
   dialog.SetDumpFallbackDirectory(UserDocumentsDirectory());
-  MainDialog window(instance_, dialog, window_view, view,
-                    MainDialog::Mode{line.run.upgrade, line.quiet});
-  if (line.quiet) {
+  CameraRun run(dialog, session, line.run);
+  // /check says what it found in a box of its own; the dialog stays hidden.
+  const bool hidden = line.quiet || line.check;
+  MainDialog window(instance_, dialog, window_view, view, run,
+                    MainDialog::Mode{line.run.upgrade, hidden, line.check});
+  if (hidden) {
     window.RunHidden();
   } else {
     window.RunModal();
   }
 
-  CameraReport report;
-  report.status = window.Status();
-  // The camera the update ran on, whatever else came and went; without an
-  // update, the one the start-up bound.
-  report.device = dialog.LastUpdateDevice();
-  if (report.device.empty() && !dialog.DevicePaths().empty()) {
-    report.device = dialog.DevicePaths()[0];
+  const CameraReport& report = run.Report();
+  if (line.check &&
+      (report.status == RunStatus::kDone || report.status == RunStatus::kUpdateAvailable)) {
+    Say(line, log, CheckText(report), title_.c_str(), MB_OK | MB_ICONINFORMATION);
   }
+  // No camera: nothing to report of one.
   if (report.device.empty()) {
     log.Result(report.status);
-    return report.status;
+  } else {
+    log.Result(report);
   }
-  const DeviceIds ids = ExtractLastIds(ToLowerAscii(report.device));
-  report.vendor_id = ids.vendor;
-  report.product_id = ids.product;
-  report.port = session.PortOf(report.device);
-  const std::vector<std::string>& paths = dialog.DevicePaths();
-  const auto listed = std::find(paths.begin(), paths.end(), report.device);
-  const auto index = static_cast<std::size_t>(listed - paths.begin());
-  if (listed != paths.end() && index < dialog.DeviceNames().size()) {
-    report.name = dialog.DeviceNames()[index];
-  }
-  report.version_before = window.VersionBefore();
-  report.version_after = window.VersionAfter();
-  report.record = dialog.LastRecordPath();
-  report.transfers = state.xu.transfers;
-  report.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  log.Result(report);
   return report.status;
 }
 

@@ -152,7 +152,11 @@ SimFlash SimCamera::DefaultFlash(const SimKnobs& knobs) {
   // String descriptor: bLength, bDescriptorType 3, UTF-16LE text, zero
   // padding; a camera after the first carries its number.
   std::u16string name = kCameraString;
-  if (knobs.own_data_seed != 0) name += u" " + std::u16string(1, u'0' + knobs.own_data_seed % 10);
+  // A character at a time: GCC 12 warns (-Wrestrict) on a temporary string here.
+  if (knobs.own_data_seed != 0) {
+    name += u' ';
+    name += static_cast<char16_t>(u'0' + knobs.own_data_seed % 10);
+  }
   const auto chars = static_cast<std::uint32_t>(name.size());
   std::fill_n(bytes.begin() + image::kStringAreaOffset, image::kStringAreaSize, std::uint8_t{0});
   bytes[image::kStringAreaOffset] = Lo(2 + 2 * chars);
