@@ -134,6 +134,8 @@ TEST(UvcPorts, ComeFromTheInterfaceAboveTheNode) {
             "3-1");
   EXPECT_EQ(UsbPortOfDevpath("/devices/virtual/video4linux/video9"), "");
   EXPECT_EQ(UsbPortOfDevpath("/devices/platform/vivid.0/video4linux/video1"), "");
+  EXPECT_EQ(UsbPortOfDisplayName("usb#vid_3f2a&pid_0a51#1-2.4:1.0#/dev/video0"), "1-2.4");
+  EXPECT_EQ(UsbPortOfDisplayName("usb#vid_3f2a&pid_0a51#/dev/video0"), "");
 }
 
 // Records each query and answers with a script.

@@ -6,7 +6,8 @@
 //   veltrane-usbip-camera --expected-flash FILE [KNOBS]
 //
 // KNOBS are the terminal's simulator knobs (layout=basic,set=fallback,
-// fail=N,unplug=N,drop=N,version=...). A failed transfer is a STALL, an
+// fail=N,unplug=N,drop=N,version=,latency=...; cameras=N for
+// --expected-flash only). A failed transfer is a STALL, an
 // unplug detaches the port at that transfer, and the camera's restart
 // command detaches it and attaches it again: a new enumeration. The flash
 // lives here only; --flash-out writes it at SIGUSR1 and at SIGTERM/SIGINT,
@@ -210,9 +211,19 @@ int Main(int argc, char** argv) {
   }
 
   if (!args.expected_flash.empty()) {
-    const SimFlash expected =
-        testing::ExpectedFlash(args.sim.knobs.extended, SimCamera::DefaultFlash(args.sim.knobs));
-    return WriteFile(args.expected_flash, expected) ? 0 : 1;
+    // With cameras=N, FILE-1..FILE-N, each with its own data, as the
+    // simulator's flash=FILE names them.
+    for (unsigned k = 0; k < args.sim.cameras; ++k) {
+      SimKnobs knobs = args.sim.knobs;
+      knobs.own_data_seed = static_cast<std::uint8_t>(k);
+      const std::string path =
+          args.expected_flash + (args.sim.cameras > 1 ? "-" + std::to_string(k + 1) : "");
+      if (!WriteFile(path,
+                     testing::ExpectedFlash(knobs.extended, SimCamera::DefaultFlash(knobs)))) {
+        return 1;
+      }
+    }
+    return 0;
   }
 
   // Signals arrive through a descriptor, beside the socket.

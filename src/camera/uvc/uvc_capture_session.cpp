@@ -134,11 +134,18 @@ HResult UvcCaptureSession::BuildGraph(const std::string& name) {
 }
 
 std::string UvcCaptureSession::PortOf(const std::string& name) const {
-  return last_bound_ && DisplayName(*last_bound_) == name ? UsbPort(*last_bound_) : "";
+  // From the name itself: once the camera is back on a new node, the name it
+  // was updated under is no longer the one bound.
+  return UsbPortOfDisplayName(name);
 }
 
 std::string UvcCaptureSession::DeviceNameOf(const std::string& name) const {
-  return last_bound_ && DisplayName(*last_bound_) == name ? last_bound_->node : name;
+  // The node the camera is at now: the one it came back on, if it did.
+  const auto without_node = [](const std::string& n) { return n.substr(0, n.rfind('#')); };
+  return last_bound_ && !PortOf(name).empty() &&
+                 without_node(DisplayName(*last_bound_)) == without_node(name)
+             ? last_bound_->node
+             : name;
 }
 
 HResult UvcCaptureSession::HoldLock(int fd, const std::string& node) {

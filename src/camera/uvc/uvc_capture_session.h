@@ -30,9 +30,9 @@ class UvcCaptureSession : public CaptureSession {
                            std::vector<std::string>& friendly_names) override;
   HResult BuildGraph(const std::string& display_name) override;
   HResult Teardown() override;
-  // The USB port path of the camera last bound under this name.
+  // The USB port path the name carries.
   std::string PortOf(const std::string& name) const override;
-  // The video node.
+  // The video node the camera of that name was last bound at.
   std::string DeviceNameOf(const std::string& name) const override;
 
   // The camera last bound; nullopt before any bind.

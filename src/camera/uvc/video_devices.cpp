@@ -106,6 +106,15 @@ std::string UsbPort(const VideoDevice& device) {
   return device.bus_id.substr(0, device.bus_id.find(':'));
 }
 
+std::string UsbPortOfDisplayName(std::string_view name) {
+  // usb # vid_&pid_ # bus id # node
+  const std::size_t ids = name.rfind("usb#", 0) == 0 ? name.find('#', 4) : std::string_view::npos;
+  const std::size_t node = ids == std::string_view::npos ? ids : name.find('#', ids + 1);
+  if (node == std::string_view::npos) return "";
+  const std::string_view bus_id = name.substr(ids + 1, node - ids - 1);
+  return std::string(bus_id.substr(0, bus_id.find(':')));
+}
+
 std::string UsbPortOfDevpath(std::string_view devpath) {
   constexpr std::string_view kClass = "/video4linux/";
   const std::size_t at = devpath.rfind(kClass);

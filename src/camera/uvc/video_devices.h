@@ -37,6 +37,9 @@ std::string UsbPort(const VideoDevice& device);
 // (".../usb1/1-1/1-1:1.0/video4linux/video0"); empty for a node that sits
 // under no USB interface.
 std::string UsbPortOfDevpath(std::string_view devpath);
+// The same, from a DisplayName: the port of a camera that has come back on
+// another node since. Empty for any other name.
+std::string UsbPortOfDisplayName(std::string_view name);
 
 // The extension units in the device's descriptors; none when they can't be
 // read.
