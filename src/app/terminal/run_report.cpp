@@ -145,7 +145,15 @@ std::optional<CameraOutcome> ParseCameraReport(const std::string& text) {
   report.record_problem = text_of("record_problem");
   report.transfers =
       json["transfers"].is_number_unsigned() ? json["transfers"].get<std::uint64_t>() : 0;
-  report.seconds = json["seconds"].is_number() ? json["seconds"].get<double>() : 0;
+  const auto seconds = [](const Json& value) {
+    return value.is_number() ? value.get<double>() : 0;
+  };
+  report.seconds = seconds(json["seconds"]);
+  if (json["phases"].is_object()) {
+    report.seconds_start_up = seconds(json["phases"]["start_up"]);
+    report.seconds_update = seconds(json["phases"]["update"]);
+    report.seconds_return = seconds(json["phases"]["return"]);
+  }
   outcome.message = text_of("message");
   return outcome;
 }
