@@ -419,6 +419,9 @@ TEST_F(TerminalProgram, UpgradeExitStatusFollowsTheUpdate) {
     EXPECT_EQ(counts > 0, c.counts_shown) << c.args;
     // Piped, progress comes a tenth of the way at a time.
     EXPECT_LE(counts, 11) << c.args << result.err;
+    EXPECT_EQ(result.Has("not read back (--no-verify)"),
+              c.args.ends_with("--no-verify") && c.shown == std::string(kSuccess))
+        << c.args;
     // One start-up, and no question once the update has run.
     EXPECT_EQ(result.out.find(kReady), result.out.rfind(kReady)) << c.args << result.out;
     EXPECT_EQ(result.out.find("continue?", result.out.find(kSuccess)), std::string::npos);
@@ -744,6 +747,10 @@ TEST_F(TerminalProgram, CameraDataSurvivesAFailedUpdateAcrossRuns) {
   EXPECT_TRUE(failed.Has("Programming the camera's flash failed."));
   EXPECT_EQ(ReadFile(flash).substr(0xFF00, 32), std::string(32, '\xFF'));
 
+  // A look at it says so.
+  const auto looked =
+      nlohmann::json::parse(Run(knobs + " --json" + backup_dir).out, nullptr, false);
+  EXPECT_EQ(looked.value("camera_state", ""), "partly-written") << looked;
   // Nothing of its own data is left to say whose record it is: a script
   // may not choose, and erases nothing.
   const RunResult next = Run(knobs + " --upgrade --yes" + backup_dir);
