@@ -206,17 +206,14 @@ unsigned Parallelism() {
 }
 
 // One fresh update per fault, spread over the cores (runs share nothing).
-Findings SweepByRerunning(const HookedCamera& prototype, const Reference& ref, bool extended,
-                          Fault fault, const std::vector<std::uint32_t>& points) {
+template <typename Run>
+Findings AtEachPoint(const std::vector<std::uint32_t>& points, Run run) {
   const unsigned workers = Parallelism();
   std::vector<Findings> findings(workers);
   auto work = [&](unsigned worker) {
-    for (std::size_t i = worker; i < points.size(); i += workers) {
-      SweepRig rig(prototype);
-      Arm(rig.camera->Knobs(), fault, points[i]);
-      const UpdateResult result = rig.Attempt();
-      findings[worker].Add(Judge(rig, result, ref, extended, fault, points[i]));
-      if (findings[worker].problems.size() > 20) return;
+    for (std::size_t i = worker; i < points.size() && findings[worker].problems.size() <= 20;
+         i += workers) {
+      findings[worker].Add(run(points[i]));
     }
   };
   std::vector<std::thread> threads;
@@ -226,6 +223,27 @@ Findings SweepByRerunning(const HookedCamera& prototype, const Reference& ref, b
   Findings all;
   for (const Findings& f : findings) all.Add(f);
   return all;
+}
+
+Findings SweepByRerunning(const HookedCamera& prototype, const Reference& ref, bool extended,
+                          Fault fault, const std::vector<std::uint32_t>& points) {
+  return AtEachPoint(points, [&](std::uint32_t at) {
+    SweepRig rig(prototype);
+    Arm(rig.camera->Knobs(), fault, at);
+    const UpdateResult result = rig.Attempt();
+    return Judge(rig, result, ref, extended, fault, at);
+  });
+}
+
+// The problems, at most 30 of them, as a failure says them.
+void ExpectNone(const Findings& findings, std::size_t points) {
+  std::ostringstream report;
+  for (std::size_t i = 0; i < findings.problems.size() && i < 30; ++i) {
+    report << findings.problems[i] << "\n";
+  }
+  EXPECT_TRUE(findings.problems.empty()) << findings.problems.size() << " problems\n"
+                                         << report.str();
+  EXPECT_EQ(findings.runs, points);
 }
 
 #if VELTRANE_SWEEP_FORKS
@@ -378,13 +396,7 @@ void Sweep(bool extended, Fault fault) {
   const Findings findings = SweepByRerunning(prototype, ref, extended, fault, points);
 #endif
 
-  std::ostringstream report;
-  for (std::size_t i = 0; i < findings.problems.size() && i < 30; ++i) {
-    report << findings.problems[i] << "\n";
-  }
-  EXPECT_TRUE(findings.problems.empty()) << findings.problems.size() << " problems\n"
-                                         << report.str();
-  EXPECT_EQ(findings.runs, points.size());
+  ExpectNone(findings, points.size());
   ::testing::Test::RecordProperty("runs", static_cast<int>(findings.runs));
   ::testing::Test::RecordProperty("successes", static_cast<int>(findings.successes));
   // Drops of writes whose data the unit already held, and faults after
@@ -517,33 +529,14 @@ void SweepAcrossRuns(bool extended, Fault fault) {
        at += static_cast<std::uint32_t>(stride)) {
     points.push_back(at);
   }
-  // Runs share nothing: spread over the cores.
-  const unsigned workers = Parallelism();
-  std::vector<Findings> found(workers);
-  auto work = [&](unsigned worker) {
-    for (std::size_t i = worker; i < points.size() && found[worker].problems.size() < 20;
-         i += workers) {
-      auto camera = std::make_shared<HookedCamera>(prototype);
-      MemoryBackups records;
-      Arm(camera->Knobs(), fault, points[i]);
-      ProgramRun(camera, &records).dialog->OnUpgrade();
-      found[worker].Add(JudgeLaterRuns(camera, records, ref, fault, points[i]));
-    }
-  };
-  std::vector<std::thread> threads;
-  for (unsigned worker = 1; worker < workers; ++worker) threads.emplace_back(work, worker);
-  work(0);
-  for (auto& thread : threads) thread.join();
-  Findings findings;
-  for (const Findings& f : found) findings.Add(f);
-
-  std::ostringstream report;
-  for (std::size_t i = 0; i < findings.problems.size() && i < 30; ++i) {
-    report << findings.problems[i] << "\n";
-  }
-  EXPECT_TRUE(findings.problems.empty()) << findings.problems.size() << " problems\n"
-                                         << report.str();
-  EXPECT_EQ(findings.runs, points.size());
+  const Findings findings = AtEachPoint(points, [&](std::uint32_t at) {
+    auto camera = std::make_shared<HookedCamera>(prototype);
+    MemoryBackups records;
+    Arm(camera->Knobs(), fault, at);
+    ProgramRun(camera, &records).dialog->OnUpgrade();
+    return JudgeLaterRuns(camera, records, ref, fault, at);
+  });
+  ExpectNone(findings, points.size());
   ::testing::Test::RecordProperty("points", static_cast<int>(findings.runs));
   ::testing::Test::RecordProperty("decisions", static_cast<int>(findings.decisions));
   std::printf("%s %s: %zu points, %zu stopped for a decision, %zu problems\n",
@@ -581,14 +574,8 @@ TEST(FaultSweepAcrossRuns, TwoCamerasInOnePortNeverGetEachOthersData) {
   const std::uint32_t w = ref.first_write;
   // The first erase and that of the own area, the programming before the
   // own data, of its first and last piece, of the USB string, verification.
-  const std::vector<std::uint32_t> cuts = {w,
-                                           w + 11,
-                                           w + 15,
-                                           w + 16 + 700,
-                                           w + 16 + 1408,
-                                           w + 16 + 1415,
-                                           w + 16 + 2040,
-                                           ref.update_end - 60};
+  const std::vector<std::uint32_t> cuts = {w,        w + 11,   w + 15,   w + 716,
+                                           w + 1424, w + 1431, w + 2056, ref.update_end - 60};
   auto camera_of = [](std::uint8_t flip) {
     auto camera = std::make_shared<HookedCamera>(SweepRig::Knobs(true));
     for (const auto& piece : camera_data::kPieces) {

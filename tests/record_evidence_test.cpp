@@ -9,50 +9,31 @@
 namespace veltrane {
 namespace {
 
-// A camera's data, piece by piece of camera_data::kPieces, as a cut update
-// may leave it next to a record of `seed`: k kept as the record holds it,
-// e erased, t torn (only some bits of the record's left, as a cut erase or
-// program leaves them), x other data, b blank in the record and the camera.
-CameraData Data(std::uint8_t seed) {
+// The data of a camera or record of `seed` (all seeds share one USB string),
+// piece by piece of camera_data::kPieces as a cut update may leave it next
+// to its record: k kept as the record holds it, e erased, t torn (only some
+// of the record's bits left, as a cut erase or program leaves them), x other
+// data, b blank in the record and the camera.
+CameraData Data(std::uint8_t seed, const std::string& states = "", bool record = false) {
   CameraData data;
-  for (std::size_t i = 0; i < data.area.size(); ++i)
-    data.area[i] = static_cast<std::uint8_t>(i * 7 + seed);
-  for (std::size_t i = 0; i < data.string.size(); ++i)
-    data.string[i] = static_cast<std::uint8_t>(i + seed);
+  for (std::size_t i = 0; i < data.area.size(); ++i) data.area[i] = std::uint8_t(i * 7 + seed);
+  for (std::size_t i = 0; i < data.string.size(); ++i) data.string[i] = std::uint8_t(i + 3);
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    for (std::uint8_t& byte : data.Piece(camera_data::kPieces[i])) {
+      const char state = record && states[i] != 'b' ? 'k' : states[i];
+      byte = state == 'e' || state == 'b' ? 0xFF
+             : state == 't'               ? std::uint8_t(byte | 0x81)
+             : state == 'x'               ? std::uint8_t(byte ^ 0x66)
+                                          : byte;
+    }
+  }
   return data;
 }
 
-CameraData Camera(const CameraData& record, const std::string& states) {
-  CameraData camera = record;
-  for (std::size_t i = 0; i < states.size(); ++i) {
-    for (std::uint8_t& byte : camera.Piece(camera_data::kPieces[i])) {
-      switch (states[i]) {
-        case 'e':
-        case 'b':
-          byte = 0xFF;
-          break;
-        case 't':
-          byte = static_cast<std::uint8_t>(byte | 0x81);
-          break;
-        case 'x':
-          byte = static_cast<std::uint8_t>(byte ^ 0x66);
-          break;
-        default:
-          break;
-      }
-    }
-  }
-  return camera;
-}
-
-CameraDataBackups::Found Record(const CameraData& data, const std::string& states,
-                                std::uint32_t sequence, const std::string& port) {
+CameraDataBackups::Found Record(const CameraData& data, std::uint32_t sequence,
+                                const std::string& port) {
   CameraDataBackups::Found found;
   found.backup.data = data;
-  for (std::size_t i = 0; i < states.size(); ++i) {
-    if (states[i] != 'b') continue;
-    for (std::uint8_t& byte : found.backup.data.Piece(camera_data::kPieces[i])) byte = 0xFF;
-  }
   found.backup.sequence = sequence;
   found.backup.port = port;
   found.path = "record-" + std::to_string(sequence);
@@ -80,12 +61,12 @@ TEST(RecordEvidence, WeighsARecordByThePiecesTheCameraStillHolds) {
       {"xeeeeeeee", "1-1", false, Evidence::kNone, 0, 0},
       {"kkkkkkkkx", "1-1", false, Evidence::kNone, 0, 0},
   };
-  const CameraData saved = Data(3);
   for (const Case& c : cases) {
-    const CameraData camera = Camera(saved, c.camera);
+    const CameraData camera = Data(3, c.camera);
+    const CameraData saved = Data(3, c.camera, true);
     const RecordEvidence evidence(camera, "1-1");
     std::string why_not;
-    const auto candidate = evidence.Weigh(Record(saved, c.camera, 1, c.port), why_not);
+    const auto candidate = evidence.Weigh(Record(saved, 1, c.port), why_not);
     ASSERT_EQ(candidate.has_value(), c.candidate) << c.camera << " " << why_not;
     if (!candidate) {
       EXPECT_EQ(why_not.rfind("it holds other data at 0x", 0), 0u) << why_not;
@@ -94,8 +75,7 @@ TEST(RecordEvidence, WeighsARecordByThePiecesTheCameraStillHolds) {
     EXPECT_EQ(candidate->evidence, c.evidence) << c.camera << " " << c.port;
     EXPECT_EQ(candidate->held.size(), c.held) << c.camera;
     EXPECT_EQ(candidate->lost.size(), c.lost) << c.camera;
-    EXPECT_EQ(evidence.Restored(*candidate), Record(saved, c.camera, 1, "").backup.data)
-        << c.camera;
+    EXPECT_EQ(evidence.Restored(*candidate), saved) << c.camera;
   }
 }
 
@@ -130,17 +110,15 @@ TEST(RecordEvidence, RestoresOnlyWhatTheCameraProvesItsOwn) {
       {"no record", "eeeeeeeee", {}, Kind::kKeep, ""},
   };
   for (const Case& c : cases) {
-    CameraData saved = Data(3);
     // Seed 9 shares seed 3's USB string: only the settings tell them apart.
-    const CameraData camera = Camera(saved, c.camera);
+    const CameraData camera = Data(3, c.camera);
     const RecordEvidence evidence(camera, "1-1");
     std::vector<RecordCandidate> candidates;
     for (std::size_t i = 0; i < c.records.size(); ++i) {
-      CameraData data = Data(c.records[i].seed);
-      data.string = saved.string;
       std::string why_not;
       auto candidate = evidence.Weigh(
-          Record(data, "", static_cast<std::uint32_t>(i + 1), c.records[i].port), why_not);
+          Record(Data(c.records[i].seed), static_cast<std::uint32_t>(i + 1), c.records[i].port),
+          why_not);
       ASSERT_TRUE(candidate) << c.what << ": " << why_not;
       candidates.push_back(*candidate);
     }
