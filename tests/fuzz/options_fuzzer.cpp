@@ -5,6 +5,7 @@
 // program.
 //
 // Input: the arguments, separated by NUL bytes as in argv.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -69,6 +70,12 @@ std::string KnobText(const SimOptions& sim) {
       break;
   }
   if (!sim.flash_file.empty()) text += ",flash=" + sim.flash_file;
+  text += StringPrintf(",cameras=%u,latency=%u,erase=%u", sim.cameras,
+                       static_cast<unsigned>(k.latency_us), static_cast<unsigned>(k.erase_ms));
+  for (const auto& [camera, f] : sim.camera_faults) {
+    text += StringPrintf(",fail=%u:%u,unplug=%u:%u,drop=%u:%u", camera, f.fail_at, camera,
+                         f.unplug_at, camera, f.drop_at);
+  }
   return text;
 }
 
@@ -82,7 +89,15 @@ bool SameKnobs(const SimOptions& a, const SimOptions& b) {
          x.product_id == y.product_id && x.fail_at == y.fail_at && x.unplug_at == y.unplug_at &&
          x.drop_at == y.drop_at && x.restart_removals == y.restart_removals &&
          x.restart_arrivals == y.restart_arrivals && x.record_log == y.record_log &&
-         a.devices == b.devices && a.flash_file == b.flash_file;
+         a.devices == b.devices && a.flash_file == b.flash_file && a.cameras == b.cameras &&
+         x.latency_us == y.latency_us && x.erase_ms == y.erase_ms &&
+         a.camera_faults.size() == b.camera_faults.size() &&
+         std::equal(a.camera_faults.begin(), a.camera_faults.end(), b.camera_faults.begin(),
+                    [](const auto& p, const auto& q) {
+                      return p.first == q.first && p.second.fail_at == q.second.fail_at &&
+                             p.second.unplug_at == q.second.unplug_at &&
+                             p.second.drop_at == q.second.drop_at;
+                    });
 }
 
 void RequireRoundTrip(const SimOptions& sim) {
