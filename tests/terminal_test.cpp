@@ -513,7 +513,8 @@ TEST_F(TerminalProgram, DocumentedFilesAreTheOnesARunMakes) {
         while (at < name.size() && digit(name[at])) ++at;
         if (at == from) return false;
       } else if (std::string("VPYMDHS").find(c) != std::string::npos) {
-        if (at == name.size() || !(digit(name[at]) || (name[at] >= 'a' && name[at] <= 'f'))) return false;
+        if (at == name.size() || !(digit(name[at]) || (name[at] >= 'a' && name[at] <= 'f')))
+          return false;
         ++at;
       } else if (at == name.size() || name[at++] != c) {
         return false;
