@@ -7,7 +7,8 @@
 // a clean update does: the camera's own data comes from the first attempt's
 // read, never from a flash that attempt erased.
 //
-// VELTRANE_SWEEP_STRIDE=n sweeps every n-th transfer only (default 1: all).
+// VELTRANE_SWEEP_STRIDE=n sweeps every n-th transfer only (default: all, and
+// every third under the sanitizers).
 // Where the platform can fork and forking is cheaper than running the update
 // up to the fault, one clean run forks a child at each swept transfer;
 // otherwise (or with VELTRANE_SWEEP_NO_FORK set) each fault gets a fresh run.
@@ -115,9 +116,22 @@ std::vector<std::uint8_t> ReadDataFile() {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::uint32_t Stride() {
-  const char* text = std::getenv("VELTRANE_SWEEP_STRIDE");
-  const long value = text != nullptr ? std::strtol(text, nullptr, 10) : 1;
+// Sanitized code, and Wine's, runs several times slower: the sweeps sample there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#if defined(_WIN32)
+constexpr bool kWine = true;
+#else
+constexpr bool kWine = false;
+#endif
+
+// VARIABLE=n sweeps every n-th point; without it, every fallback-th.
+std::uint32_t Stride(const char* variable, long fallback) {
+  const char* text = std::getenv(variable);
+  const long value = text != nullptr ? std::strtol(text, nullptr, 10) : fallback;
   return value > 0 ? static_cast<std::uint32_t>(value) : 1;
 }
 
@@ -384,7 +398,7 @@ void Sweep(bool extended, Fault fault) {
   ASSERT_EQ(ref.expected, ExpectedFlash(extended, ref.before));
 
   std::vector<std::uint32_t> points;
-  const std::uint32_t stride = Stride();
+  const std::uint32_t stride = Stride("VELTRANE_SWEEP_STRIDE", kSanitized ? 3 : 1);
   for (std::uint32_t at = 1; at <= ref.update; at += stride) points.push_back(at);
 
 #if VELTRANE_SWEEP_FORKS
@@ -515,18 +529,9 @@ void SweepAcrossRuns(bool extended, Fault fault) {
   const CrossRunReference ref = MeasureProgramRun(extended);
   ASSERT_GT(ref.first_write, ref.update_begin);
   const HookedCamera prototype(SweepRig::Knobs(extended));
-  // Sanitizers and Wine run several times slower: a sample there.
-#if defined(__SANITIZE_ADDRESS__) || defined(_WIN32)
-  constexpr long kDefaultStride = 11;
-#else
-  constexpr long kDefaultStride = 1;
-#endif
-  const char* text = std::getenv("VELTRANE_CROSS_RUN_STRIDE");
-  const long stride =
-      text != nullptr ? std::max(std::strtol(text, nullptr, 10), 1L) : kDefaultStride;
+  const std::uint32_t stride = Stride("VELTRANE_CROSS_RUN_STRIDE", kSanitized || kWine ? 11 : 1);
   std::vector<std::uint32_t> points;
-  for (std::uint32_t at = ref.update_begin; at <= ref.update_end;
-       at += static_cast<std::uint32_t>(stride)) {
+  for (std::uint32_t at = ref.update_begin; at <= ref.update_end; at += stride) {
     points.push_back(at);
   }
   const Findings findings = AtEachPoint(points, [&](std::uint32_t at) {
