@@ -195,7 +195,8 @@ class Child {
   Progress& Shown() { return progress_; }
 
   // Once both pipes are closed: waits for it, and what its run reports.
-  CameraOutcome End() {
+  // `title` is the program's name, for the next step to run.
+  CameraOutcome End(const std::string& title) {
     int status = 0;
     while (pid_ > 0 && waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
@@ -205,10 +206,18 @@ class Child {
     outcome.report.port = camera_.port;
     outcome.report.name = camera_.name;
     outcome.report.status = RunStatus::kFailed;
-    if (pid_ > 0 && WIFSIGNALED(status)) {
-      outcome.signal = WTERMSIG(status);
-      outcome.message = "stopped by signal " + std::to_string(outcome.signal) +
-                        " before it wrote the camera's flash";
+    const int signal = pid_ > 0 && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    if (std::find(kHeldSignals.begin(), kHeldSignals.end(), signal) != kHeldSignals.end()) {
+      // The child holds these through its write, so it ended before or after.
+      outcome.signal = signal;
+      outcome.message = "stopped by signal " + std::to_string(signal) +
+                        " before or after writing the camera's flash, never during it: " + title +
+                        " --check --device " + camera_.node + " says what it runs";
+    } else if (signal != 0) {
+      // A crash or SIGKILL may come in the middle of the write.
+      outcome.message = "the run for this camera was killed by signal " + std::to_string(signal) +
+                        "; its flash may be partly written: keep the camera plugged in and run " +
+                        title + " --upgrade --device " + camera_.node + " again";
     } else {
       outcome.message = "the run for this camera ended without a report (status " +
                         std::to_string(pid_ > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1) +
@@ -317,7 +326,7 @@ std::vector<CameraOutcome> RunChildren(const RunContext& context,
       auto child = std::make_unique<Child>(waiting.front());
       waiting.pop_front();
       if (!child->Start(ChildArguments(context, child->Camera()), env, previous)) {
-        outcomes.push_back(child->End());
+        outcomes.push_back(child->End(context.title));
         continue;
       }
       running.push_back(std::move(child));
@@ -355,7 +364,7 @@ std::vector<CameraOutcome> RunChildren(const RunContext& context,
         ++it;
         continue;
       }
-      outcomes.push_back((*it)->End());
+      outcomes.push_back((*it)->End(context.title));
       it = running.erase(it);
       display.Show(rows());
     }
