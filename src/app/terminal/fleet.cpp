@@ -21,6 +21,7 @@
 #include "app/settings.h"
 #include "app/terminal/backends.h"
 #include "app/terminal/sim_setup.h"
+#include "app/terminal/terminal_write_guard.h"
 #include "camera/uvc/video_devices.h"
 #include "common/text_format.h"
 #include "config/config_file.h"
@@ -35,7 +36,6 @@ constexpr char kParentVariable[] = "VELTRANE_PARENT_RUN";
 // In a child's environment: a progress line at every percent, for the
 // parent's display to redraw.
 constexpr char kFineProgressVariable[] = "VELTRANE_PROGRESS_EVERY_PERCENT";
-constexpr std::array<int, 4> kHeldSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr char kNoDeviceList[] = "can not list the video devices (is sysfs mounted?)";
 constexpr char kNoAcceptedCamera[] = "No camera that uvcvideo drives and the settings accept.";
 
@@ -207,7 +207,8 @@ class Child {
     outcome.report.name = camera_.name;
     outcome.report.status = RunStatus::kFailed;
     const int signal = pid_ > 0 && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    if (std::find(kHeldSignals.begin(), kHeldSignals.end(), signal) != kHeldSignals.end()) {
+    if (std::find(kWriteHeldSignals.begin(), kWriteHeldSignals.end(), signal) !=
+        kWriteHeldSignals.end()) {
       // The child holds these through its write, so it ended before or after.
       outcome.signal = signal;
       outcome.message = "stopped by signal " + std::to_string(signal) +
@@ -308,7 +309,7 @@ std::vector<CameraOutcome> RunChildren(const RunContext& context,
   sigset_t held;
   sigset_t previous;
   sigemptyset(&held);
-  for (const int s : kHeldSignals) sigaddset(&held, s);
+  for (const int s : kWriteHeldSignals) sigaddset(&held, s);
   sigprocmask(SIG_BLOCK, &held, &previous);
   const int signals = signalfd(-1, &held, SFD_CLOEXEC);
   int caught = 0;

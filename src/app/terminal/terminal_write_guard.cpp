@@ -8,8 +8,6 @@
 namespace veltrane {
 namespace {
 
-constexpr std::array<int, 4> kHeldSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
 constexpr char kHeldNotice[] =
     "\nThe camera's flash is being written: the program stops when that has ended.\n";
 
@@ -38,15 +36,15 @@ std::vector<std::string> TerminalWriteGuard::Hold() {
   struct sigaction held {};
   held.sa_handler = OnHeldSignal;
   sigemptyset(&held.sa_mask);
-  for (const int signal_number : kHeldSignals) sigaddset(&held.sa_mask, signal_number);
+  for (const int signal_number : kWriteHeldSignals) sigaddset(&held.sa_mask, signal_number);
   // Blocking calls of the update go on where they were.
   held.sa_flags = SA_RESTART;
-  previous_.assign(kHeldSignals.size(), {});
-  for (std::size_t i = 0; i < kHeldSignals.size(); ++i) {
-    sigaction(kHeldSignals[i], nullptr, &previous_[i]);
+  previous_.assign(kWriteHeldSignals.size(), {});
+  for (std::size_t i = 0; i < kWriteHeldSignals.size(); ++i) {
+    sigaction(kWriteHeldSignals[i], nullptr, &previous_[i]);
     // What the run was started to ignore (nohup, a background job) stays
     // ignored.
-    if (previous_[i].sa_handler != SIG_IGN) sigaction(kHeldSignals[i], &held, nullptr);
+    if (previous_[i].sa_handler != SIG_IGN) sigaction(kWriteHeldSignals[i], &held, nullptr);
   }
   std::vector<std::string> lines;
   if (const std::string why = inhibitor_.Take(title_, "Writing the camera's firmware");
@@ -60,8 +58,8 @@ void TerminalWriteGuard::Release() {
   if (!holding_) return;
   holding_ = false;
   inhibitor_.Release();
-  for (std::size_t i = 0; i < kHeldSignals.size(); ++i) {
-    sigaction(kHeldSignals[i], &previous_[i], nullptr);
+  for (std::size_t i = 0; i < kWriteHeldSignals.size(); ++i) {
+    sigaction(kWriteHeldSignals[i], &previous_[i], nullptr);
   }
 }
 

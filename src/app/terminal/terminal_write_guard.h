@@ -4,6 +4,7 @@
 // and after the write, those signals end the run at once as usual.
 #pragma once
 
+#include <array>
 #include <csignal>
 #include <string>
 #include <vector>
@@ -12,6 +13,9 @@
 #include "app/write_guard.h"
 
 namespace veltrane {
+
+// The signals a write holds until it has ended.
+inline constexpr std::array<int, 4> kWriteHeldSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 class TerminalWriteGuard : public WriteGuard {
  public:
